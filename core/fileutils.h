@@ -1,0 +1,66 @@
+// Small file-system helpers shared by every layer: the current directory, human-readable sizes,
+// path joining with the platform separator, file facts, and an output file that other programs
+// may read while we write it. Folder scanning and format detection are in files/scan.h.
+//
+// Failure style: no function throws for file-system failures; they return false, an empty
+// string or a default value.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace fileutils {
+
+// '\\' on Windows, '/' elsewhere.
+extern const char PATH_SEP;
+
+// Current directory in UTF-8; empty on failure. No trailing separator unless it is a root.
+std::string current_dir();
+
+// "n B" below 1024, "n KB" below 1 MiB, "n MB" above (rounded down, no larger unit).
+std::string format_size(unsigned long long bytes);
+
+// dir + PATH_SEP + name, always adding the separator (a doubled separator is accepted by the
+// platform).
+std::string join(const std::string& dir, const std::string& name);
+
+// The part after the last '\\' or '/'; the whole path when it has neither.
+std::string base_name(const std::string& path);
+
+// Size of a regular file. False when the path cannot be queried; folders report size 0.
+bool file_size(const std::string& path, uint64_t& size);
+bool is_directory(const std::string& path);
+bool exists(const std::string& path);
+
+// Creates one folder; every failure (including an existing folder) is ignored by callers.
+bool create_directory(const std::string& path);
+
+// Up to `max_bytes` bytes from the start of the file (empty when it cannot be opened or read).
+std::vector<uint8_t> read_head(const std::string& path, size_t max_bytes);
+
+// An output file opened with create-always (an existing file is truncated), write access and
+// read sharing, so readers can open it while it is written.
+class OutFile {
+public:
+    OutFile() = default;
+    ~OutFile();
+    OutFile(const OutFile&) = delete;
+    OutFile& operator=(const OutFile&) = delete;
+
+    [[nodiscard]] bool create(const std::string& path);
+    // Opens only when no file of that name exists yet (never truncates).
+    [[nodiscard]] bool create_new(const std::string& path);
+    bool write(const void* data, size_t size);  // all bytes in one call; false on a short write
+    bool flush();                               // pushes written bytes to the disk
+    void close();
+    bool is_open() const { return handle_ != -1; }
+
+private:
+    intptr_t handle_ = -1;  // HANDLE on Windows, fd elsewhere
+};
+
+// create() + one write + close(); true only when every byte was written.
+[[nodiscard]] bool write_file(const std::string& path, const void* data, size_t size);
+
+}  // namespace fileutils

@@ -1,0 +1,18 @@
+// Clock, sleeping and local time: the few process facilities that the engine and the logs need,
+// behind one header so that platform calls stay in sys_win32.cpp / sys_posix.cpp.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace sys {
+
+// Milliseconds since an arbitrary start (GetTickCount64 on Windows, a monotonic clock elsewhere).
+uint64_t tick_count_ms();
+
+void sleep_ms(int ms);
+
+// The local time now, formatted with strftime; `fmt` such as "%H:%M:%S".
+std::string local_time(const char* fmt);
+
+}  // namespace sys

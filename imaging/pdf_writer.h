@@ -1,0 +1,31 @@
+// Minimal PDF 1.4 writer (one image per page) and the TIFF-to-PDF conversion of one file.
+// Failure style: convert_tiff_to_pdf catches every exception and returns false plus a message.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "imaging/tiff_reader.h"
+
+namespace pdf {
+
+class Writer {
+public:
+    [[nodiscard]] bool generate(const std::vector<tiff::Page>& pages, const std::string& path);
+    // The bytes generate() would write (for tests and in-memory use).
+    std::vector<uint8_t> build(const std::vector<tiff::Page>& pages);
+
+    void begin_obj(int id);
+    void end_obj();
+    void write(const std::string& s);
+
+    std::vector<uint8_t> buffer;
+    std::vector<uint64_t> offsets;
+    int32_t next_id = 1;
+};
+
+[[nodiscard]] bool convert_tiff_to_pdf(const std::string& tiff_path, const std::string& pdf_path,
+                                       std::string& error);
+
+}  // namespace pdf

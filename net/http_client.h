@@ -1,0 +1,78 @@
+// One synchronous HTTP(S) exchange per call, and multipart/form-data uploads on top of it.
+//
+// Windows uses WinHTTP, Linux libcurl; both keep the same observable contract: user agent
+// "DorvaneClient/1.0", default proxy settings, a fresh connection per call, only our own headers
+// (no Expect: 100-continue), the whole body in one send, one time-out for resolve, connect, send
+// and receive, redirects never followed (a 3xx comes back as its status, so the API key never
+// travels to another origin), answers above MAX_RESPONSE_BYTES and exchanges that last longer
+// than EXCHANGE_BOUND_FACTOR time-outs end as transport failures.
+//
+// Failure style: never throws for network failures. A transport failure is status 0 plus one of
+// the error texts below; any HTTP status (1xx..5xx) is a response with an empty error.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace http {
+
+struct Response {
+    int32_t status = 0;   // 0 when no response was received
+    std::string body;     // raw bytes
+    std::string error;    // transport error text; empty when the exchange completed
+};
+
+struct ParsedUrl {
+    bool secure = true;
+    std::wstring host;
+    uint16_t port = 443;
+    std::wstring path;
+};
+
+// Splits an absolute http/https URL. On failure every field keeps its default (empty host), and
+// the following connect fails with "Connection failed".
+ParsedUrl parse_url(const std::string& url);
+
+constexpr size_t MAX_RESPONSE_BYTES = 64u * 1024u * 1024u;
+constexpr int EXCHANGE_BOUND_FACTOR = 4;
+constexpr const char* USER_AGENT = "DorvaneClient/1.0";
+
+// Transport failure texts (status 0):
+//   "WinHTTP session not initialized", "Connection failed", "Request creation failed",
+//   "Send failed (error N)", "Receive failed (error N)",
+//   "Response too large (more than 64 MB)", "Exchange timed out (more than N s)".
+
+class Client {
+public:
+    Client();   // opens the platform session
+    ~Client();  // closes it
+    Client(const Client&) = delete;
+    Client& operator=(const Client&) = delete;
+
+    Response request(const std::wstring& method, const std::string& url,
+                     const std::map<std::string, std::string>& headers,
+                     const std::vector<uint8_t>& body, int timeout_seconds);
+
+    // POSTs `data` as the file part `field_name` named `filename`, after the text `fields`
+    // (in key order). Sets "Content-Type: multipart/form-data; boundary=..." in a copy of
+    // `headers`.
+    Response post_multipart(const std::string& url, const std::map<std::string, std::string>& headers,
+                            const std::string& field_name, const std::string& filename,
+                            const std::vector<uint8_t>& data,
+                            const std::map<std::string, std::string>& fields, int timeout_seconds);
+
+private:
+    void* session_ = nullptr;  // HINTERNET on Windows, a marker elsewhere
+};
+
+// Pieces of post_multipart, exposed for tests.
+std::string multipart_boundary();  // "----DorvaneBoundary" + tick count in decimal
+std::string content_type_for(const std::string& filename);
+std::vector<uint8_t> build_multipart_body(const std::string& boundary, const std::string& field_name,
+                                          const std::string& filename, const std::vector<uint8_t>& data,
+                                          const std::map<std::string, std::string>& fields);
+
+}  // namespace http

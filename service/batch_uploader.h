@@ -1,0 +1,99 @@
+// The batch upload engine: sends a list of files one after another to one operation, with a size
+// limit, retries with back-off, stop rules (invalid key, no credits), cancellation and a results
+// log (JSON Lines, flushed per line, plus a JSON array at the end). It knows nothing of windows
+// and reports only through the callbacks.
+//
+// Failure style: every file ends in an UploadOutcome; only a stop reason or a cancellation ends
+// a batch early. Nothing throws for ordinary failures.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "core/json.h"
+#include "core/fileutils.h"
+#include "service/api_client.h"
+
+namespace cfg {
+// Wait after failed attempt a (1-based) is entry min(a, 3) - 1.
+extern const std::vector<int> RETRY_BACKOFF_MS;  // 2000, 8000, 30000
+}  // namespace cfg
+
+namespace dorvane {
+
+enum class OutcomeKind : int32_t { Success = 0, Failed = 1, Skipped = 2 };
+
+struct UploadOutcome {
+    std::string file;
+    std::string name;
+    std::string task_id;
+    std::string status;
+    OutcomeKind result = OutcomeKind::Failed;
+    int32_t attempts = 0;
+    std::string error;
+    json::Value response;
+
+    json::Value to_json() const;
+};
+
+struct BatchCallbacks {
+    std::function<void(const std::string&)> log;
+    std::function<void(const std::string&)> status;
+    std::function<void(int, int)> progress;
+    std::function<void(const UploadOutcome&)> file_done;
+};
+
+class BatchUploader {
+public:
+    struct Options {
+        std::string operation_code;
+        bool await_result = false;
+        std::string results_dir;
+        int32_t delay_between_files_ms = 500;
+        int32_t max_attempts = 3;
+        uint64_t max_file_bytes = 52428800;
+        // The back-off table; tests shorten it, the product keeps cfg::RETRY_BACKOFF_MS.
+        std::vector<int> backoff_ms = cfg::RETRY_BACKOFF_MS;
+    };
+
+    struct Summary {
+        int32_t total = 0;
+        int32_t succeeded = 0;
+        int32_t failed = 0;
+        int32_t skipped = 0;
+        bool cancelled = false;
+        bool stopped = false;
+        std::string stop_reason;
+        std::string results_path;
+    };
+
+    class ResultsWriter {
+    public:
+        explicit ResultsWriter(const std::string& results_dir);
+        ~ResultsWriter();
+        void append(const UploadOutcome& outcome);
+        void close();
+        bool is_open() const { return file.is_open(); }
+        const std::string& path() const { return results_path; }
+
+        fileutils::OutFile file;
+        std::string results_path;
+        std::vector<json::Value> records;
+    };
+
+    explicit BatchUploader(ApiClient* c) : client(c) {}
+
+    Summary run(const std::vector<std::string>& paths, const Options& options,
+                const BatchCallbacks& callbacks);
+    UploadOutcome process_one(const std::string& path, const std::string& name, int index, int total,
+                              const Options& options, const BatchCallbacks& callbacks);
+
+    ApiClient* client = nullptr;
+    std::atomic<bool> cancel_requested{false};
+    std::string stop_reason;
+};
+
+}  // namespace dorvane
