@@ -1,0 +1,77 @@
+// Plumbing shared by the `dorvane` subcommands: option parsing, resolution of the service URL and
+// API key, time-stamped log lines on stderr, and the connect step (key check plus catalogue) with
+// the same Portuguese texts as the window's connect workflow.
+//
+// Failure style: nothing throws; parsing reports a usage error text, connecting returns a status.
+#pragma once
+
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "service/api_client.h"
+
+namespace cli {
+
+// One option a subcommand accepts. `name` includes the dashes ("--url"); options that take a
+// value accept both "--url VALUE" and "--url=VALUE".
+struct OptionSpec {
+    const char* name;
+    bool takes_value;
+};
+
+struct ParsedArgs {
+    std::map<std::string, std::string> values;  // options with a value; the last one given wins
+    std::set<std::string> flags;                // options without a value that were given
+    std::vector<std::string> positional;        // everything else, in order ("--" ends options)
+    bool help = false;                          // "--help" or "-h" was given
+
+    bool has(const std::string& name) const { return flags.count(name) > 0 || values.count(name) > 0; }
+    // The option's value; `fallback` when it was not given.
+    std::string value(const std::string& name, const std::string& fallback = std::string()) const;
+};
+
+// Parses `args` against `specs`. False with `error` set to a Portuguese usage text for an unknown
+// option, a missing value, or a value given to a flag ("--yes=1"). "--help"/"-h" are always
+// accepted and only set `help`.
+[[nodiscard]] bool parse_args(const std::vector<std::string>& args, const std::vector<OptionSpec>& specs,
+                              ParsedArgs& out, std::string& error);
+
+// Prints "dorvane: " + error and a hint to use --help on stderr; returns EXIT_USAGE.
+int usage_error(const std::string& command, const std::string& error);
+
+// The environment variable as UTF-8; empty when unset.
+std::string env(const char* name);
+
+// --url, else DORVANE_URL, else dorvane::DEFAULT_BASE_URL. An empty value counts as not given,
+// as an empty URL field does in the window.
+std::string resolve_url(const ParsedArgs& args);
+// --key, else DORVANE_API_KEY; empty when neither is set.
+std::string resolve_key(const ParsedArgs& args);
+
+// "[HH:MM:SS] " + message + "\n" on stderr, local time, one write per line (safe from threads).
+void log_line(const std::string& message);
+
+// True when stdin and stderr are both terminals (a question can be asked and answered).
+bool interactive();
+
+enum class ConnectStatus {
+    Ok,              // key accepted and catalogue loaded
+    MissingKey,      // no key given (usage error)
+    KeyRejected,     // the service answered the key check with an error status
+    Unreachable,     // no answer, or an unusable one
+    CatalogueFailed  // key accepted, catalogue could not be loaded
+};
+
+// Exit status for a failed connect: EXIT_USAGE for MissingKey, EXIT_STOPPED otherwise.
+int exit_code_for(ConnectStatus status);
+
+// The window's connect workflow on the command line: stores the normalised URL and the key in
+// `client`, checks the key and fetches the catalogue into `operations` (replaced only on
+// success). Logs "Conectando em ...", "[ERRO] ..." or "[OK] ..." lines with time stamps and prints
+// the texts the window shows in its dialogs, all on stderr.
+ConnectStatus connect_and_list(const std::string& url, const std::string& key, dorvane::ApiClient& client,
+                               std::vector<dorvane::Operation>& operations);
+
+}  // namespace cli
