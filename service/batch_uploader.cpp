@@ -1,0 +1,188 @@
+#include "service/batch_uploader.h"
+
+#include <algorithm>
+#include <string>
+
+#include "core/fileutils.h"
+#include "core/sys.h"
+#include "core/text.h"
+
+namespace cfg {
+const std::vector<int> RETRY_BACKOFF_MS = {2000, 8000, 30000};
+}  // namespace cfg
+
+namespace dorvane {
+
+namespace {
+
+constexpr int WAIT_SLICE_MS = 100;
+
+const char* const STOP_INVALID_KEY = "API Key inválida ou desativada — verifique a chave.";
+const char* const STOP_NO_CREDITS = "Créditos insuficientes para esta operação.";
+
+// Waits up to `ms`, in slices short enough that a cancellation is seen within one slice. The
+// deadline comes from the tick count so that oversleeping slices do not stretch the wait.
+void cancellable_wait(const std::atomic<bool>& cancel, int ms) {
+    if (ms <= 0) return;
+    const uint64_t deadline = sys::tick_count_ms() + static_cast<uint64_t>(ms);
+    for (;;) {
+        if (cancel.load()) return;
+        const uint64_t now = sys::tick_count_ms();
+        if (now >= deadline) return;
+        sys::sleep_ms(static_cast<int>(std::min<uint64_t>(WAIT_SLICE_MS, deadline - now)));
+    }
+}
+
+// The wait after failed attempt `attempt` (1-based): the table's entry for that attempt, its last
+// entry for every later one.
+int backoff_for(const std::vector<int>& table, int attempt) {
+    if (table.empty()) return 0;
+    const size_t i = std::min(static_cast<size_t>(attempt), table.size()) - 1;
+    return table[i];
+}
+
+bool is_retryable(const ApiError& e) {
+    if (e.kind == ApiError::Network) return true;
+    if (e.kind != ApiError::Http) return false;
+    return e.http_status == 408 || e.http_status == 429 || e.http_status >= 500;
+}
+
+}  // namespace
+
+UploadOutcome BatchUploader::process_one(const std::string& path, const std::string& name, int index,
+                                         int total, const Options& options, const BatchCallbacks& callbacks) {
+    UploadOutcome out;
+    out.file = path;
+    out.name = name;
+    const std::string prefix = "[" + std::to_string(index) + "/" + std::to_string(total) + "] ";
+    auto log = [&](const std::string& line) {
+        if (callbacks.log) callbacks.log(line);
+    };
+    auto skip = [&](std::string error) {
+        out.result = OutcomeKind::Skipped;
+        out.status = "skipped";
+        out.error = std::move(error);
+        log("[PULADO] " + prefix + name + " — " + out.error);
+        return out;
+    };
+    auto over_limit = [&](uint64_t size) {
+        return "excede o limite de " + fileutils::format_size(options.max_file_bytes) + " (tem " +
+               fileutils::format_size(size) + ")";
+    };
+
+    uint64_t size = 0;
+    if (!fileutils::file_size(path, size) || size == 0) return skip("arquivo vazio ou inacessível");
+    if (size > options.max_file_bytes) return skip(over_limit(size));
+
+    const std::vector<uint8_t> data = text::read_all(path);
+    if (data.empty()) return skip("falha ao ler o arquivo");
+    // A file that grew after its size was checked must not get past the memory bound.
+    if (data.size() > options.max_file_bytes) return skip(over_limit(data.size()));
+
+    log("[ENVIO] " + prefix + name + " (" + fileutils::format_size(size) + ")");
+
+    if (options.max_attempts < 1) {
+        out.status = "failed";
+        return out;
+    }
+
+    for (int attempt = 1;; ++attempt) {
+        if (cancel_requested.load()) {
+            out.result = OutcomeKind::Skipped;
+            out.status = "cancelled";
+            out.error = "cancelado antes do envio";
+            return out;
+        }
+        out.attempts = attempt;
+        SubmitResult r = client->submit_document(name, data, options.operation_code, options.await_result, 0, "");
+
+        if (r.ok) {
+            out.result = OutcomeKind::Success;
+            out.task_id = r.task_id;
+            out.status = r.status;
+            out.response = std::move(r.response);
+            log("[OK] " + prefix + "task " + out.task_id + (out.status.empty() ? "" : " (" + out.status + ")"));
+            return out;
+        }
+
+        out.error = r.error.to_string();
+        out.task_id = r.task_id;
+        if (!r.status.empty()) out.status = r.status;
+        if (!r.response.is_null()) out.response = std::move(r.response);
+
+        if (r.error.kind == ApiError::Http && r.error.http_status == 401) {
+            stop_reason = STOP_INVALID_KEY;
+        } else if (r.error.kind == ApiError::Http && r.error.http_status == 402) {
+            stop_reason = r.error.message.empty() ? std::string(STOP_NO_CREDITS) : r.error.message;
+        }
+
+        if (is_retryable(r.error) && attempt < options.max_attempts && stop_reason.empty()) {
+            const int delay = backoff_for(options.backoff_ms, attempt);
+            log("[RETRY] " + prefix + out.error + " — nova tentativa em " + std::to_string(delay / 1000) + "s (" +
+                std::to_string(attempt + 1) + "/" + std::to_string(options.max_attempts) + ")");
+            cancellable_wait(cancel_requested, delay);
+            continue;
+        }
+
+        out.result = OutcomeKind::Failed;
+        if (out.status.empty()) out.status = "failed";
+        log("[ERRO] " + prefix + name + " — " + out.error);
+        return out;
+    }
+}
+
+BatchUploader::Summary BatchUploader::run(const std::vector<std::string>& paths, const Options& options,
+                                          const BatchCallbacks& callbacks) {
+    cancel_requested.store(false);
+
+    Summary summary;
+    summary.total = static_cast<int32_t>(paths.size());
+
+    auto log = [&](const std::string& line) {
+        if (callbacks.log) callbacks.log(line);
+    };
+
+    ResultsWriter writer(options.results_dir);
+    summary.results_path = writer.path();
+    if (!writer.is_open()) log("[AVISO] Não foi possível criar o arquivo de resultados em " + summary.results_path);
+
+    for (size_t i = 0; i < paths.size(); ++i) {
+        if (cancel_requested.load()) {
+            summary.cancelled = true;
+            log("[CANCELADO] Envio interrompido pelo usuário.");
+            break;
+        }
+        const std::string name = fileutils::base_name(paths[i]);
+        const int position = static_cast<int>(i) + 1;
+        if (callbacks.progress) callbacks.progress(static_cast<int>(i), summary.total);
+        if (callbacks.status) {
+            callbacks.status("Enviando " + std::to_string(position) + "/" + std::to_string(summary.total) + ": " +
+                             name);
+        }
+
+        const UploadOutcome outcome = process_one(paths[i], name, position, summary.total, options, callbacks);
+        switch (outcome.result) {
+            case OutcomeKind::Success: ++summary.succeeded; break;
+            case OutcomeKind::Skipped: ++summary.skipped; break;
+            default: ++summary.failed; break;
+        }
+        writer.append(outcome);
+        if (callbacks.file_done) callbacks.file_done(outcome);
+
+        if (!stop_reason.empty()) {
+            summary.stopped = true;
+            summary.stop_reason = stop_reason;
+            log("[PARADA] " + stop_reason);
+            break;
+        }
+        if (i + 1 < paths.size() && options.delay_between_files_ms > 0 && !cancel_requested.load()) {
+            cancellable_wait(cancel_requested, options.delay_between_files_ms);
+        }
+    }
+
+    if (callbacks.progress) callbacks.progress(summary.total, summary.total);
+    writer.close();
+    return summary;
+}
+
+}  // namespace dorvane

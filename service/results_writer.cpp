@@ -1,0 +1,73 @@
+#include <string>
+
+#include "core/fileutils.h"
+#include "core/json.h"
+#include "core/sys.h"
+#include "service/batch_uploader.h"
+
+namespace dorvane {
+
+namespace {
+
+const char* const RESULTS_FOLDER = "dorvane_results";
+
+// Two batches started in the same second would otherwise share a name; past this many we give up
+// rather than probe the folder forever.
+constexpr int MAX_NAME_SUFFIX = 10000;
+
+std::string json_twin(const std::string& jsonl_path) {
+    return jsonl_path.substr(0, jsonl_path.size() - 6) + ".json";
+}
+
+}  // namespace
+
+json::Value UploadOutcome::to_json() const {
+    json::Object o;
+    o["file"] = file;
+    o["taskId"] = task_id;
+    o["status"] = status;
+    o["success"] = result == OutcomeKind::Success;
+    o["attempts"] = static_cast<int>(attempts);
+    if (!error.empty()) o["error"] = error;
+    if (!response.is_null()) o["response"] = response;
+    return json::Value(std::move(o));
+}
+
+// An earlier batch's results are never overwritten: when the stamped name is taken (by either
+// file of the pair), "_2", "_3", ... are tried. create_new refuses an existing file atomically, so
+// a name taken between the check and the creation is skipped too.
+BatchUploader::ResultsWriter::ResultsWriter(const std::string& results_dir) {
+    const std::string base = results_dir.empty() ? fileutils::current_dir() : results_dir;
+    const std::string folder = fileutils::join(base, RESULTS_FOLDER);
+    (void)fileutils::create_directory(folder);
+
+    const std::string stem = fileutils::join(folder, "resultados_" + sys::local_time("%Y%m%d_%H%M%S"));
+    for (int n = 1; n <= MAX_NAME_SUFFIX; ++n) {
+        const std::string candidate = stem + (n == 1 ? std::string() : "_" + std::to_string(n)) + ".jsonl";
+        if (n == 1) results_path = candidate;
+        if (fileutils::exists(candidate) || fileutils::exists(json_twin(candidate))) continue;
+        results_path = candidate;
+        if (file.create_new(candidate)) return;
+        // Not an existing name: the folder itself is unusable, so stop probing.
+        if (!fileutils::exists(candidate)) return;
+    }
+}
+
+BatchUploader::ResultsWriter::~ResultsWriter() = default;
+
+void BatchUploader::ResultsWriter::append(const UploadOutcome& outcome) {
+    records.push_back(outcome.to_json());
+    if (!file.is_open()) return;
+    const std::string line = json::stringify(records.back()) + "\n";
+    (void)file.write(line.data(), line.size());
+    (void)file.flush();
+}
+
+void BatchUploader::ResultsWriter::close() {
+    file.close();
+    if (records.empty() || results_path.size() < 6) return;
+    const std::string text = json::stringify(json::Value(records), 2);
+    (void)fileutils::write_file(json_twin(results_path), text.data(), text.size());
+}
+
+}  // namespace dorvane

@@ -1,0 +1,38 @@
+#include "service/send_text.h"
+
+#include <cstdint>
+
+namespace dorvane {
+
+const char* const CANCEL_REQUESTED_LINE = "Cancelamento solicitado — aguardando o arquivo atual terminar...";
+const char* const CANCELLING_STATUS = "Cancelando...";
+
+std::string confirmation_text(int file_count, const Operation& operation, bool await_result) {
+    const int64_t estimate = static_cast<int64_t>(operation.cost) * file_count;
+    std::string text = "Enviar " + std::to_string(file_count) + " arquivo(s)?\n\nOperação: " + operation.name + " (" +
+                       operation.code + ")\nCusto: " + std::to_string(operation.cost) +
+                       " crédito(s) por arquivo\nCusto estimado: " + std::to_string(estimate) + " crédito(s)";
+    if (await_result) {
+        text += "\n\nModo síncrono: o envio aguarda o resultado de cada documento (até 5 minutos por arquivo).";
+    }
+    return text;
+}
+
+std::string start_line(int file_count, const Operation& operation) {
+    return "Iniciando envio de " + std::to_string(file_count) + " arquivo(s) — operação " + operation.name + ".";
+}
+
+std::string summary_line(const BatchUploader::Summary& s) {
+    return "[FIM] " + std::to_string(s.succeeded) + " enviado(s), " + std::to_string(s.failed) + " com erro, " +
+           std::to_string(s.skipped) + " pulado(s) de " + std::to_string(s.total) + ".";
+}
+
+std::string results_line(const std::string& results_path) { return "Resultados salvos em " + results_path; }
+
+std::string finished_status(const BatchUploader::Summary& s) {
+    return "Concluído: " + std::to_string(s.succeeded) + "/" + std::to_string(s.total) + " enviado(s)";
+}
+
+std::string stopped_message(const std::string& stop_reason) { return "Envio interrompido.\n\n" + stop_reason; }
+
+}  // namespace dorvane

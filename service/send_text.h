@@ -1,0 +1,37 @@
+// The texts of a send: the confirmation with the estimated cost, the opening line, and the
+// closing summary lines. The window's send workflow and `dorvane send` show the same words, so
+// they are built here once.
+#pragma once
+
+#include <string>
+
+#include "service/api_client.h"
+#include "service/batch_uploader.h"
+
+namespace dorvane {
+
+// "Enviar N arquivo(s)?\n\nOperação: ..." with the cost per file and the estimate (computed in 64
+// bits, so a large cost times many files does not overflow); the synchronous-mode note is added
+// when `await_result` is set.
+std::string confirmation_text(int file_count, const Operation& operation, bool await_result);
+
+// "Iniciando envio de N arquivo(s) — operação NAME."
+std::string start_line(int file_count, const Operation& operation);
+
+// "[FIM] S enviado(s), F com erro, K pulado(s) de T."
+std::string summary_line(const BatchUploader::Summary& summary);
+
+// "Resultados salvos em " + path.
+std::string results_line(const std::string& results_path);
+
+// "Concluído: S/T enviado(s)"
+std::string finished_status(const BatchUploader::Summary& summary);
+
+// "Envio interrompido.\n\n" + reason: the warning shown when a stop reason ended the batch.
+std::string stopped_message(const std::string& stop_reason);
+
+// What the Cancel command logs and shows while the current file finishes.
+extern const char* const CANCEL_REQUESTED_LINE;  // "Cancelamento solicitado — aguardando ..."
+extern const char* const CANCELLING_STATUS;      // "Cancelando..."
+
+}  // namespace dorvane
