@@ -1,0 +1,33 @@
+#include <time.h>
+
+#include <cerrno>
+
+#include "core/sys.h"
+
+namespace sys {
+
+uint64_t tick_count_ms() {
+    struct timespec ts {};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
+}
+
+void sleep_ms(int ms) {
+    if (ms <= 0) return;
+    struct timespec left {};
+    left.tv_sec = ms / 1000;
+    left.tv_nsec = static_cast<long>(ms % 1000) * 1000000L;
+    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
+}
+
+std::string local_time(const char* fmt) {
+    const time_t now = time(nullptr);
+    struct tm parts {};
+    if (localtime_r(&now, &parts) == nullptr) return {};
+    char buf[32];
+    const size_t n = strftime(buf, sizeof buf, fmt, &parts);
+    return std::string(buf, n);  // 0 (empty) when the text does not fit
+}
+
+}  // namespace sys

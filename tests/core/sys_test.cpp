@@ -1,0 +1,33 @@
+#include "core/sys.h"
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <string>
+
+namespace {
+
+TEST(Sys, TickCountAdvancesAcrossSleep) {
+    const uint64_t before = sys::tick_count_ms();
+    sys::sleep_ms(50);
+    const uint64_t after = sys::tick_count_ms();
+    // Only a lower bound: a loaded machine may sleep much longer. Tick granularity on Windows is
+    // up to ~16 ms, hence the slack.
+    EXPECT_GE(after - before, 30u);
+    sys::sleep_ms(0);
+    sys::sleep_ms(-5);  // no wait, no hang
+    EXPECT_GE(sys::tick_count_ms(), after);
+}
+
+TEST(Sys, LocalTimeFormats) {
+    const std::string clock = sys::local_time("%H:%M:%S");
+    ASSERT_EQ(clock.size(), 8u);
+    for (size_t i : {0u, 1u, 3u, 4u, 6u, 7u}) EXPECT_TRUE(std::isdigit(static_cast<unsigned char>(clock[i])));
+    EXPECT_EQ(clock[2], ':');
+    EXPECT_EQ(sys::local_time("%Y%m%d_%H%M%S").size(), 15u);
+    EXPECT_EQ(sys::local_time(""), "");
+    // Longer than the 32-byte buffer: strftime gives nothing rather than a cut text.
+    EXPECT_EQ(sys::local_time("%Y-%m-%d %H:%M:%S %Y-%m-%d %H:%M:%S"), "");
+}
+
+}  // namespace
