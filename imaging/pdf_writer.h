@@ -1,5 +1,7 @@
 // Minimal PDF 1.4 writer (one image per page) and the TIFF-to-PDF conversion of one file.
 // Failure style: convert_tiff_to_pdf catches every exception and returns false plus a message.
+// One pixel is one PDF unit horizontally; the page height is scaled by the page's `aspect` so
+// that pixels of unequal resolution keep their shape. Sides are capped at 14400 units.
 #pragma once
 
 #include <cstdint>
@@ -23,6 +25,10 @@ public:
     std::vector<uint8_t> buffer;
     std::vector<uint64_t> offsets;
     int32_t next_id = 1;
+
+private:
+    // Fills `buffer`; false (nothing to write) for no pages or a page without a usable size.
+    bool assemble(const std::vector<tiff::Page>& pages);
 };
 
 [[nodiscard]] bool convert_tiff_to_pdf(const std::string& tiff_path, const std::string& pdf_path,

@@ -1,10 +1,16 @@
-// TIFF container reader (TIFF 6.0 baseline plus the compressions scanners and fax machines use):
-// turns a file held in memory into page images. Failure style: throws std::runtime_error with a
-// message for the operator; decoder errors pass through.
+// TIFF container reader (TIFF 6.0 baseline plus the compressions scanners and fax machines use,
+// and BigTIFF): turns a file held in memory into page images. Failure style: throws
+// std::runtime_error with a message for the operator; decoder errors pass through.
+//
+// A page either shows what the TIFF shows or the file is refused: fill order 2, palettes, separate
+// planes, CMYK, extra (alpha) samples and abbreviated or striped JPEG are converted; colour models
+// that a page cannot show faithfully are refused. Decoded data is capped at MAX_DECODED_BYTES per
+// file so that a hostile file cannot exhaust memory.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace tiff {
@@ -20,6 +26,12 @@ struct Page {
     // missing or equal. The PDF writer scales the page height by it to keep the aspect ratio.
     double aspect = 1.0;
 };
+
+// Sum of the decoded pages of one file (pixel data and JPEG streams); a file that needs more is
+// refused before the page is allocated. Any real scan or fax fits.
+constexpr uint64_t MAX_DECODED_BYTES = uint64_t(1) << 30;
+// Longest side accepted, in pixels (the PDF page is capped at 200 inches anyway).
+constexpr uint32_t MAX_SIDE = uint32_t(1) << 20;
 
 class Reader {
 public:
@@ -43,10 +55,55 @@ public:
     std::vector<std::vector<uint8_t>> read_strip_list(const IFD& ifd, uint16_t offsets_tag,
                                                       uint16_t counts_tag) const;
     uint32_t u32(uint64_t pos) const;
+    uint16_t u16(uint64_t pos) const;  // 0 when pos + 2 > size
+    uint64_t u64(uint64_t pos) const;  // 0 when pos + 8 > size
 
     const uint8_t* data = nullptr;
     size_t size = 0;
     bool little_endian = true;
+    // A real BigTIFF (magic 43, 8-byte offsets, 20-byte entries). A magic-43 file laid out like a
+    // classic TIFF is read with the classic layout.
+    bool big_tiff = false;
+
+private:
+    struct Span {
+        size_t offset = 0;
+        size_t length = 0;
+    };
+    std::vector<Span> strip_spans(const IFD& ifd, uint16_t offsets_tag, uint16_t counts_tag,
+                                  bool* dropped) const;
+    const Tag* find(const IFD& ifd, uint16_t tag) const;
+    uint64_t values_start(const Tag& t) const;
+    uint32_t element(const Tag& t, uint64_t start, uint64_t i) const;
+    double rational(const IFD& ifd, uint16_t tag) const;
+    void read_page(const IFD& ifd, std::vector<Page>& pages, uint64_t& decoded_total) const;
+    void read_jpeg_page(const IFD& ifd, std::vector<Page>& pages, uint64_t& decoded_total) const;
 };
+
+namespace detail {
+
+// PackBits (TIFF 6.0 section 9). Stops at the end of the input or once `max_out` bytes are out.
+std::vector<uint8_t> unpack_bits(const uint8_t* data, size_t length, size_t max_out = SIZE_MAX);
+
+// Reverses the bit order of every byte (FillOrder 2 data into the usual order).
+void reverse_bits(uint8_t* data, size_t length);
+
+// Makes the JPEG data of one TIFF image a stream that a PDF reader can show on its own: the
+// strips (each starting FF D8) joined into one frame with restart markers, the tables of
+// JPEGTables put in, and an Adobe marker with transform 0 when `rgb_coded` (colour coded as RGB,
+// not YCbCr). Throws std::runtime_error with an operator message when that cannot be done.
+std::vector<uint8_t> assemble_jpeg(const std::vector<std::vector<uint8_t>>& strips,
+                                   const std::vector<uint8_t>& tables, bool rgb_coded,
+                                   uint32_t image_height);
+
+struct JpegFrame {
+    uint32_t width = 0;
+    uint32_t height = 0;
+    int components = 0;
+};
+// The first SOF0/1/2 frame header of a stream, as the PDF writer finds it; false when none.
+bool find_jpeg_frame(const std::vector<uint8_t>& jpeg, JpegFrame& frame);
+
+}  // namespace detail
 
 }  // namespace tiff

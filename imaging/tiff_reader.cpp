@@ -1,0 +1,555 @@
+// TIFF 6.0 container reading: header, directory chain, field values, strips and page assembly.
+// Every read goes through u16/u32/u64, which return 0 outside the file, so offsets taken from the
+// file are never trusted.
+#include "imaging/tiff_reader.h"
+
+#include <algorithm>
+#include <cstring>
+#include <stdexcept>
+#include <string>
+
+#include "imaging/ccitt.h"
+#include "imaging/inflate.h"
+#include "imaging/lzw.h"
+
+namespace tiff {
+
+namespace {
+
+// TIFF 6.0 tag numbers, plus JPEGTables (TIFF Technical Note 2).
+constexpr uint16_t TAG_IMAGE_WIDTH = 256;
+constexpr uint16_t TAG_IMAGE_LENGTH = 257;
+constexpr uint16_t TAG_BITS_PER_SAMPLE = 258;
+constexpr uint16_t TAG_COMPRESSION = 259;
+constexpr uint16_t TAG_PHOTOMETRIC = 262;
+constexpr uint16_t TAG_FILL_ORDER = 266;
+constexpr uint16_t TAG_STRIP_OFFSETS = 273;
+constexpr uint16_t TAG_SAMPLES_PER_PIXEL = 277;
+constexpr uint16_t TAG_ROWS_PER_STRIP = 278;
+constexpr uint16_t TAG_STRIP_BYTE_COUNTS = 279;
+constexpr uint16_t TAG_X_RESOLUTION = 282;
+constexpr uint16_t TAG_Y_RESOLUTION = 283;
+constexpr uint16_t TAG_PLANAR_CONFIG = 284;
+constexpr uint16_t TAG_T4_OPTIONS = 292;
+constexpr uint16_t TAG_PREDICTOR = 317;
+constexpr uint16_t TAG_COLOR_MAP = 320;
+constexpr uint16_t TAG_TILE_OFFSETS = 324;
+constexpr uint16_t TAG_TILE_BYTE_COUNTS = 325;
+constexpr uint16_t TAG_INK_SET = 332;
+constexpr uint16_t TAG_JPEG_TABLES = 347;
+constexpr uint16_t TAG_JPEG_IF_OFFSET = 513;
+constexpr uint16_t TAG_JPEG_IF_LENGTH = 514;
+
+// PhotometricInterpretation values (TIFF 6.0 section 8 and 16).
+constexpr uint32_t PHOTO_WHITE_IS_ZERO = 0;
+constexpr uint32_t PHOTO_BLACK_IS_ZERO = 1;
+constexpr uint32_t PHOTO_RGB = 2;
+constexpr uint32_t PHOTO_PALETTE = 3;
+constexpr uint32_t PHOTO_SEPARATED = 5;
+
+// Field type sizes for types 1..12 (BYTE .. DOUBLE); BigTIFF adds 16..18 (LONG8, SLONG8, IFD8).
+int type_size(uint16_t type, bool big) {
+    static const int sizes[] = {1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8};
+    if (type >= 1 && type <= 12) return sizes[type - 1];
+    if (big && type >= 16 && type <= 18) return 8;
+    return 0;
+}
+
+uint32_t clamp32(uint64_t v) { return v > UINT32_MAX ? UINT32_MAX : uint32_t(v); }
+
+[[noreturn]] void fail(const std::string& message) { throw std::runtime_error(message); }
+
+std::string incomplete_message(size_t page_number, uint64_t expected, uint64_t got) {
+    return "TIFF com dados incompletos na página " + std::to_string(page_number) + " (esperado " +
+           std::to_string(expected) + " bytes, obtido " + std::to_string(got) + ")";
+}
+
+void add_decoded(uint64_t& total, uint64_t bytes, size_t page_number) {
+    if (bytes > MAX_DECODED_BYTES || total + bytes > MAX_DECODED_BYTES)
+        fail("TIFF grande demais: a página " + std::to_string(page_number) +
+             " passa do limite de " + std::to_string(MAX_DECODED_BYTES >> 20) +
+             " MB de imagem decodificada por arquivo");
+    total += bytes;
+}
+
+// Horizontal differencing (TIFF 6.0 section 14) undone in place, 8-bit samples only.
+void undo_predictor(std::vector<uint8_t>& strip, size_t row_samples, size_t stride) {
+    if (row_samples == 0) return;
+    for (size_t r = 0; (r + 1) * row_samples <= strip.size(); ++r) {
+        uint8_t* row = strip.data() + r * row_samples;
+        for (size_t i = stride; i < row_samples; ++i) row[i] = uint8_t(row[i] + row[i - stride]);
+    }
+}
+
+// Deflate strips come zlib-wrapped (RFC 1950, what libtiff writes) or, from some writers, raw.
+std::vector<uint8_t> inflate_strip(const uint8_t* p, size_t n, size_t max_out) {
+    if (n < 2) fail("Data too short");
+    const bool zlib_header = (p[0] & 0x0F) == 8 && ((unsigned(p[0]) << 8) | p[1]) % 31 == 0;
+    if (!zlib_header) return inflate::inflate_raw(p, n, max_out);
+    if (n < 6) fail("Data too short for zlib");
+    // The Adler-32 trailer is not checked: damaged data shows up as a decoder error or short strip.
+    return inflate::inflate_raw(p + 2, n - 6, max_out);
+}
+
+bool supported_compression(uint32_t c) {
+    return c == 1 || c == 2 || c == 3 || c == 4 || c == 5 || c == 8 || c == 32946 || c == 32773;
+}
+
+}  // namespace
+
+uint16_t Reader::u16(uint64_t pos) const {
+    if (pos > size || size - pos < 2) return 0;
+    const uint8_t* p = data + pos;
+    return little_endian ? uint16_t(p[0] | (p[1] << 8)) : uint16_t((p[0] << 8) | p[1]);
+}
+
+uint32_t Reader::u32(uint64_t pos) const {
+    if (pos > size || size - pos < 4) return 0;
+    const uint8_t* p = data + pos;
+    if (little_endian)
+        return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+    return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]);
+}
+
+uint64_t Reader::u64(uint64_t pos) const {
+    if (pos > size || size - pos < 8) return 0;
+    const uint64_t a = u32(pos), b = u32(pos + 4);
+    return little_endian ? (b << 32) | a : (a << 32) | b;
+}
+
+Reader::IFD Reader::read_ifd(uint32_t offset) const {
+    IFD ifd;
+    const uint64_t count_size = big_tiff ? 8 : 2;
+    const uint64_t entry_size = big_tiff ? 20 : 12;
+    if (uint64_t(offset) + count_size > size) return ifd;
+    const uint64_t count = big_tiff ? u64(offset) : u16(offset);
+    uint64_t pos = uint64_t(offset) + count_size;
+    // Entries are read while whole; the count itself is bounded by the file.
+    for (uint64_t i = 0; i < count && pos + entry_size <= size; ++i, pos += entry_size) {
+        Tag t;
+        t.tag = u16(pos);
+        t.type = u16(pos + 2);
+        if (big_tiff) {
+            t.count = clamp32(u64(pos + 4));
+            t.value = clamp32(u64(pos + 12));
+            t.value_pos = pos + 12;
+        } else {
+            t.count = u32(pos + 4);
+            t.value = u32(pos + 8);
+            t.value_pos = pos + 8;
+        }
+        ifd.tags.push_back(t);
+    }
+    const uint64_t next_size = big_tiff ? 8 : 4;
+    if (pos + next_size <= size) ifd.next = big_tiff ? clamp32(u64(pos)) : u32(pos);
+    return ifd;
+}
+
+const Reader::Tag* Reader::find(const IFD& ifd, uint16_t tag) const {
+    for (const Tag& t : ifd.tags)
+        if (t.tag == tag) return &t;
+    return nullptr;
+}
+
+uint64_t Reader::values_start(const Tag& t) const {
+    const uint64_t word = big_tiff ? 8 : 4;
+    const uint64_t sz = uint64_t(type_size(t.type, big_tiff));
+    if (uint64_t(t.count) * sz <= word) return t.value_pos;
+    return big_tiff ? u64(t.value_pos) : t.value;
+}
+
+uint32_t Reader::element(const Tag& t, uint64_t start, uint64_t i) const {
+    const int sz = type_size(t.type, big_tiff);
+    if (sz == 0) return 0;
+    const uint64_t pos = start + i * uint64_t(sz);
+    if (pos > size || size - pos < uint64_t(sz)) return 0;
+    switch (sz) {
+        case 1:
+            return data[pos];
+        case 2:
+            return u16(pos);
+        case 4:
+            return u32(pos);
+        default:
+            // LONG8 and IFD8 are whole 64-bit numbers; RATIONAL and DOUBLE give their first word.
+            return t.type >= 16 ? clamp32(u64(pos)) : u32(pos);
+    }
+}
+
+uint32_t Reader::get_value(const IFD& ifd, uint16_t tag, uint32_t def) const {
+    const Tag* t = find(ifd, tag);
+    if (!t || t->count == 0) return def;
+    return element(*t, values_start(*t), 0);
+}
+
+std::vector<uint32_t> Reader::read_offsets(const Tag& tag) const {
+    // Elements that lie outside the file read as 0; the vector is cut where the elements leave
+    // the file, so a forged count cannot make us allocate more than the file could hold.
+    const uint64_t sz = uint64_t(type_size(tag.type, big_tiff));
+    uint64_t n = tag.count;
+    if (sz == 0) {
+        n = std::min<uint64_t>(n, size);
+        return std::vector<uint32_t>(size_t(n), 0);
+    }
+    const uint64_t start = values_start(tag);
+    const uint64_t in_file = start >= size ? 0 : (size - start) / sz;
+    n = std::min(n, in_file);
+    std::vector<uint32_t> out(size_t(n), 0);
+    for (uint64_t i = 0; i < n; ++i) out[size_t(i)] = element(tag, start, i);
+    return out;
+}
+
+std::vector<Reader::Span> Reader::strip_spans(const IFD& ifd, uint16_t offsets_tag,
+                                              uint16_t counts_tag, bool* dropped) const {
+    std::vector<Span> spans;
+    if (dropped) *dropped = false;
+    const Tag* ot = find(ifd, offsets_tag);
+    const Tag* ct = find(ifd, counts_tag);
+    if (!ot || !ct) return spans;
+    const std::vector<uint32_t> offs = read_offsets(*ot);
+    const std::vector<uint32_t> counts = read_offsets(*ct);
+    const size_t n = std::min(offs.size(), counts.size());
+    for (size_t i = 0; i < n; ++i) {
+        if (uint64_t(offs[i]) + counts[i] <= size) {
+            spans.push_back({offs[i], counts[i]});
+        } else if (dropped) {
+            *dropped = true;
+        }
+    }
+    return spans;
+}
+
+std::vector<std::vector<uint8_t>> Reader::read_strip_list(const IFD& ifd, uint16_t offsets_tag,
+                                                          uint16_t counts_tag) const {
+    std::vector<std::vector<uint8_t>> strips;
+    for (const Span& s : strip_spans(ifd, offsets_tag, counts_tag, nullptr))
+        strips.emplace_back(data + s.offset, data + s.offset + s.length);
+    return strips;
+}
+
+double Reader::rational(const IFD& ifd, uint16_t tag) const {
+    const Tag* t = find(ifd, tag);
+    if (!t || t->count == 0) return 0;
+    const uint64_t start = values_start(*t);
+    if (t->type == 5) {
+        const uint32_t num = element(*t, start, 0);
+        const uint32_t den = (start + 8 <= size) ? u32(start + 4) : 0;
+        return den == 0 ? 0 : double(num) / double(den);
+    }
+    return element(*t, start, 0);
+}
+
+std::vector<Page> Reader::read(const uint8_t* bytes, size_t length) {
+    data = bytes;
+    size = length;
+    big_tiff = false;
+    if (size < 8) fail("File too small for TIFF");
+    if (data[0] == 'I' && data[1] == 'I') {
+        little_endian = true;
+    } else if (data[0] == 'M' && data[1] == 'M') {
+        little_endian = false;
+    } else {
+        fail("Not a TIFF file");
+    }
+    const uint16_t magic = u16(2);
+    if (magic != 42 && magic != 43) fail("Invalid TIFF magic number");
+
+    uint64_t first = u32(4);
+    if (magic == 43 && u16(4) == 8 && u16(6) == 0 && size >= 16) {
+        // BigTIFF: offset size 8, a reserved zero, then an 8-byte directory offset. A classic
+        // layout with magic 43 would have its directory's entry count and first tag here, which
+        // as one number lands far outside any file.
+        const uint64_t big_first = u64(8);
+        if (big_first >= 16 && big_first < size) {
+            big_tiff = true;
+            first = big_first;
+        }
+    }
+    std::vector<Page> pages;
+    if (first == 0) return pages;
+
+    // The chain is walked first; only offsets are kept, each directory is read again when its
+    // page is built, so a chain of huge directories never sits in memory at once.
+    std::vector<uint32_t> chain;
+    uint64_t offset = first;
+    while (offset < size) {
+        chain.push_back(uint32_t(offset));
+        const IFD ifd = read_ifd(uint32_t(offset));
+        if (chain.size() > 1000 || ifd.next == 0) break;
+        offset = ifd.next;
+    }
+
+    uint64_t decoded_total = 0;
+    for (uint32_t off : chain) read_page(read_ifd(off), pages, decoded_total);
+    return pages;
+}
+
+void Reader::read_jpeg_page(const IFD& ifd, std::vector<Page>& pages, uint64_t& decoded_total) const {
+    std::vector<std::vector<uint8_t>> pieces;
+    size_t total = 0;
+    for (const Span& s : strip_spans(ifd, TAG_STRIP_OFFSETS, TAG_STRIP_BYTE_COUNTS, nullptr)) {
+        if (s.length == 0) continue;
+        pieces.emplace_back(data + s.offset, data + s.offset + s.length);
+        total += s.length;
+    }
+    if (total == 0) {
+        pieces.clear();
+        for (const Span& s : strip_spans(ifd, TAG_TILE_OFFSETS, TAG_TILE_BYTE_COUNTS, nullptr)) {
+            if (s.length == 0) continue;
+            pieces.emplace_back(data + s.offset, data + s.offset + s.length);
+            total += s.length;
+        }
+        if (pieces.size() > 1) fail("TIFF com JPEG em tiles não é suportado");
+    }
+    const bool starts_soi = !pieces.empty() && pieces[0].size() >= 2 && pieces[0][0] == 0xFF &&
+                            pieces[0][1] == 0xD8;
+    if (!starts_soi) {
+        // Old-style JPEG (compression 6) often keeps a whole interchange stream elsewhere.
+        pieces.clear();
+        const uint32_t off = get_value(ifd, TAG_JPEG_IF_OFFSET, 0);
+        const uint32_t len = get_value(ifd, TAG_JPEG_IF_LENGTH, 0);
+        if (off == 0 || len == 0 || uint64_t(off) + len > size || len < 2 || data[off] != 0xFF ||
+            data[off + 1] != 0xD8)
+            return;
+        pieces.emplace_back(data + off, data + off + len);
+    }
+
+    std::vector<uint8_t> tables;
+    if (const Tag* t = find(ifd, TAG_JPEG_TABLES)) {
+        const uint64_t start = values_start(*t);
+        if (type_size(t->type, big_tiff) == 1 && start <= size && size - start >= t->count)
+            tables.assign(data + start, data + start + t->count);
+    }
+    const bool rgb_coded = get_value(ifd, TAG_PHOTOMETRIC, 6) == PHOTO_RGB;
+    add_decoded(decoded_total, total + tables.size() + 64, pages.size() + 1);
+
+    Page page;
+    page.kind = PageKind::Jpeg;
+    page.width = get_value(ifd, TAG_IMAGE_WIDTH, 0);
+    page.height = get_value(ifd, TAG_IMAGE_LENGTH, 0);
+    page.data = detail::assemble_jpeg(pieces, tables, rgb_coded, page.height);
+    detail::JpegFrame frame;
+    if (!detail::find_jpeg_frame(page.data, frame))
+        fail("TIFF com JPEG sem cabeçalho de quadro legível");
+    if (frame.components != 1 && frame.components != 3)
+        fail("TIFF com JPEG de " + std::to_string(frame.components) +
+             " componentes não é suportado");
+    const double xr = rational(ifd, TAG_X_RESOLUTION), yr = rational(ifd, TAG_Y_RESOLUTION);
+    if (xr > 0 && yr > 0) page.aspect = xr / yr;
+    pages.push_back(std::move(page));
+}
+
+void Reader::read_page(const IFD& ifd, std::vector<Page>& pages, uint64_t& decoded_total) const {
+    const uint32_t compression = get_value(ifd, TAG_COMPRESSION, 1);
+    if (compression == 6 || compression == 7) {
+        read_jpeg_page(ifd, pages, decoded_total);
+        return;
+    }
+    const uint32_t width = get_value(ifd, TAG_IMAGE_WIDTH, 0);
+    const uint32_t height = get_value(ifd, TAG_IMAGE_LENGTH, 0);
+    const uint32_t bps = get_value(ifd, TAG_BITS_PER_SAMPLE, 8);
+    const uint32_t spp = get_value(ifd, TAG_SAMPLES_PER_PIXEL, 1);
+    const uint32_t predictor = get_value(ifd, TAG_PREDICTOR, 1);
+    const bool has_photometric = find(ifd, TAG_PHOTOMETRIC) != nullptr;
+    uint32_t photometric = get_value(ifd, TAG_PHOTOMETRIC, 0);
+    if (width == 0 || height == 0) return;
+    if (bps != 1 && bps != 8)
+        fail("TIFF com " + std::to_string(bps) + " bits por amostra não é suportado");
+    if (predictor != 1 && predictor != 2)
+        fail("TIFF com predictor " + std::to_string(predictor) + " não é suportado");
+    bool dropped = false;
+    const std::vector<Span> spans = strip_spans(ifd, TAG_STRIP_OFFSETS, TAG_STRIP_BYTE_COUNTS, &dropped);
+    if (spans.empty()) {
+        if (find(ifd, TAG_TILE_OFFSETS)) fail("TIFF organizado em tiles não é suportado");
+        return;
+    }
+    if (!supported_compression(compression)) return;
+
+    const size_t page_number = pages.size() + 1;
+    if (width > MAX_SIDE || height > MAX_SIDE)
+        fail("TIFF grande demais: a página " + std::to_string(page_number) + " tem " +
+             std::to_string(width) + " x " + std::to_string(height) + " pixels");
+    if (spp == 0 || spp > 8)
+        fail("TIFF com " + std::to_string(spp) + " amostras por pixel não é suportado");
+    // Without the tag, three or more samples can only be colour.
+    if (!has_photometric && spp >= 3) photometric = PHOTO_RGB;
+
+    // What the page will be, decided before anything is decoded.
+    PageKind kind;
+    if (photometric == PHOTO_WHITE_IS_ZERO || photometric == PHOTO_BLACK_IS_ZERO) {
+        kind = bps == 1 ? PageKind::Bilevel : PageKind::Gray;
+    } else if (photometric == PHOTO_RGB && spp >= 3) {
+        kind = PageKind::Rgb;
+    } else if (photometric == PHOTO_PALETTE && spp == 1) {
+        kind = PageKind::Rgb;
+    } else if (photometric == PHOTO_SEPARATED && spp >= 4 && bps == 8 &&
+               get_value(ifd, TAG_INK_SET, 1) == 1) {
+        kind = PageKind::Rgb;
+    } else {
+        fail("TIFF com interpretação fotométrica " + std::to_string(photometric) + " e " +
+             std::to_string(spp) + " amostra(s) por pixel não é suportado");
+    }
+    if (bps == 1 && spp != 1)
+        fail("TIFF de 1 bit com " + std::to_string(spp) + " amostras por pixel não é suportado");
+    const bool planar = spp > 1 && get_value(ifd, TAG_PLANAR_CONFIG, 1) == 2;
+
+    std::vector<uint8_t> palette;  // 256 RGB triplets
+    if (photometric == PHOTO_PALETTE) {
+        const Tag* cm = find(ifd, TAG_COLOR_MAP);
+        const uint64_t entries = uint64_t(1) << bps;
+        if (!cm || cm->count < 3 * entries) fail("TIFF com paleta de cores ausente ou incompleta");
+        const std::vector<uint32_t> map = read_offsets(*cm);
+        if (map.size() < 3 * entries) fail("TIFF com paleta de cores ausente ou incompleta");
+        // 16-bit map entries, though some writers store 8-bit values; libtiff makes the same guess.
+        const bool eight_bit = std::all_of(map.begin(), map.begin() + long(3 * entries),
+                                           [](uint32_t v) { return v < 256; });
+        palette.assign(256 * 3, 0);
+        for (uint64_t i = 0; i < entries; ++i)
+            for (uint64_t c = 0; c < 3; ++c) {
+                const uint32_t v = map[size_t(c * entries + i)];
+                palette[size_t(i * 3 + c)] = uint8_t(eight_bit ? v : (v >> 8));
+            }
+    }
+
+    // Decoded layout: one buffer of interleaved samples, or one buffer per plane.
+    const uint64_t planes = planar ? spp : 1;
+    const uint64_t plane_samples = planar ? 1 : spp;
+    const uint64_t row_bytes = (uint64_t(width) * plane_samples * bps + 7) / 8;
+    const uint64_t plane_need = row_bytes * height;
+    const uint64_t out_need = kind == PageKind::Rgb       ? uint64_t(width) * height * 3
+                              : kind == PageKind::Gray    ? uint64_t(width) * height
+                                                          : (uint64_t(width) + 7) / 8 * height;
+    add_decoded(decoded_total, std::max(plane_need * planes, out_need), page_number);
+
+    uint32_t rows_per_strip = get_value(ifd, TAG_ROWS_PER_STRIP, height);
+    if (rows_per_strip == 0 || rows_per_strip > height) rows_per_strip = height;
+    const bool reversed = get_value(ifd, TAG_FILL_ORDER, 1) == 2;
+    const bool two_d = (get_value(ifd, TAG_T4_OPTIONS, 0) & 1) != 0;
+    const uint64_t strips_per_plane = (uint64_t(height) + rows_per_strip - 1) / rows_per_strip;
+    if (planar && (dropped || spans.size() < strips_per_plane * planes))
+        fail(incomplete_message(page_number, plane_need * planes,
+                                std::min<uint64_t>(spans.size(), strips_per_plane * planes) *
+                                    rows_per_strip * row_bytes));
+
+    std::vector<std::vector<uint8_t>> decoded(static_cast<size_t>(planes));
+    std::vector<uint8_t> scratch;
+    for (uint64_t p = 0; p < planes; ++p) {
+        std::vector<uint8_t>& buf = decoded[size_t(p)];
+        buf.reserve(size_t(plane_need));
+        const size_t first = size_t(p * strips_per_plane);
+        const size_t last = planar ? size_t(first + strips_per_plane) : spans.size();
+        uint64_t rows_done = 0;
+        for (size_t i = first; i < last; ++i) {
+            const uint64_t rows = std::min<uint64_t>(rows_per_strip, height - rows_done);
+            const uint8_t* in = data + spans[i].offset;
+            const size_t in_len = spans[i].length;
+            if (reversed) {
+                scratch.assign(in, in + in_len);
+                detail::reverse_bits(scratch.data(), scratch.size());
+                in = scratch.data();
+            }
+            // Decoders are bounded by what the rest of the page can use (at least this strip).
+            const uint64_t remaining = plane_need > buf.size() ? plane_need - buf.size() : 0;
+            const size_t limit = size_t(std::max(remaining, rows * row_bytes));
+            std::vector<uint8_t> strip;
+            switch (compression) {
+                case 1:
+                    strip.assign(in, in + in_len);
+                    break;
+                case 2:
+                    strip = ccitt::decode_group3(in, in_len, int(width), int(rows), false, true);
+                    break;
+                case 3:
+                    strip = ccitt::decode_group3(in, in_len, int(width), int(rows), two_d);
+                    break;
+                case 4:
+                    strip = ccitt::decode_group4(in, in_len, int(width), int(rows));
+                    break;
+                case 5:
+                    strip = decode_lzw(in, in_len, limit);
+                    break;
+                case 8:
+                case 32946:
+                    strip = inflate_strip(in, in_len, limit);
+                    break;
+                default:  // 32773
+                    strip = detail::unpack_bits(in, in_len, limit);
+                    break;
+            }
+            if (predictor == 2 && bps == 8)
+                undo_predictor(strip, size_t(uint64_t(width) * plane_samples), size_t(plane_samples));
+            // A strip that decodes short or long is not corrected; later rows shift and a short
+            // page is refused below.
+            buf.insert(buf.end(), strip.begin(), strip.end());
+            if (i + 1 == last) break;
+            rows_done += rows_per_strip;
+            if (rows_done >= height) break;
+        }
+        if (buf.size() < plane_need) {
+            uint64_t got = 0;
+            for (const auto& b : decoded) got += b.size();
+            fail(incomplete_message(page_number, plane_need * planes, got));
+        }
+    }
+
+    Page page;
+    page.width = width;
+    page.height = height;
+    page.kind = kind;
+    const double xr = rational(ifd, TAG_X_RESOLUTION), yr = rational(ifd, TAG_Y_RESOLUTION);
+    if (xr > 0 && yr > 0) page.aspect = xr / yr;
+
+    const size_t pixels = size_t(uint64_t(width) * height);
+    // Sample s of pixel i, whatever the planar configuration.
+    auto sample = [&](size_t i, size_t s) -> uint8_t {
+        return planar ? decoded[s][i] : decoded[0][i * spp + s];
+    };
+    if (kind == PageKind::Bilevel || (kind == PageKind::Gray && spp == 1)) {
+        page.data = std::move(decoded[0]);
+        page.data.resize(size_t(out_need));
+    } else if (kind == PageKind::Gray) {
+        // Extra samples (alpha) dropped pixel by pixel; the first sample is the grey level.
+        page.data.resize(pixels);
+        for (size_t i = 0; i < pixels; ++i) page.data[i] = sample(i, 0);
+    } else if (photometric == PHOTO_PALETTE) {
+        page.data.resize(pixels * 3);
+        if (bps == 8) {
+            for (size_t i = 0; i < pixels; ++i)
+                std::memcpy(&page.data[i * 3], &palette[size_t(decoded[0][i]) * 3], 3);
+        } else {
+            for (size_t y = 0; y < height; ++y)
+                for (size_t x = 0; x < width; ++x) {
+                    const uint8_t byte = decoded[0][size_t(y * row_bytes + x / 8)];
+                    const size_t index = (byte >> (7 - x % 8)) & 1;
+                    std::memcpy(&page.data[(y * width + x) * 3], &palette[index * 3], 3);
+                }
+        }
+    } else if (photometric == PHOTO_SEPARATED) {
+        // Ink amounts to RGB the way libtiff's RGBA interface does it, so both show the same.
+        page.data.resize(pixels * 3);
+        for (size_t i = 0; i < pixels; ++i) {
+            const unsigned k = 255u - sample(i, 3);
+            for (size_t c = 0; c < 3; ++c) page.data[i * 3 + c] = uint8_t(k * (255u - sample(i, c)) / 255u);
+        }
+    } else if (spp == 3 && !planar) {
+        page.data = std::move(decoded[0]);
+        page.data.resize(size_t(out_need));
+    } else {
+        page.data.resize(pixels * 3);
+        for (size_t i = 0; i < pixels; ++i)
+            for (size_t c = 0; c < 3; ++c) page.data[i * 3 + c] = sample(i, c);
+    }
+    decoded.clear();
+
+    if (photometric == PHOTO_WHITE_IS_ZERO && kind != PageKind::Rgb) {
+        for (uint8_t& b : page.data) b = uint8_t(~b);
+        if (kind == PageKind::Bilevel && width % 8 != 0) {
+            const size_t stride = (width + 7) / 8;
+            const auto mask = uint8_t(0xFF << (8 - width % 8));
+            for (size_t y = 0; y < height; ++y) page.data[y * stride + stride - 1] &= mask;
+        }
+    }
+    pages.push_back(std::move(page));
+}
+
+}  // namespace tiff

@@ -1,0 +1,94 @@
+#include "service/convert_tiffs.h"
+
+#include <cstdint>
+
+#include "core/fileutils.h"
+#include "files/scan.h"
+#include "imaging/pdf_writer.h"
+
+namespace dorvane {
+
+const char* const CONVERTED_FOLDER = "dorvane_converted";
+
+std::vector<std::string> find_tiffs(const std::string& folder) {
+    return fileutils::scan_directory(folder, {".tif", ".tiff"}, 1);
+}
+
+std::string converted_pdf_name(const std::string& tiff_path) {
+    std::string name = fileutils::base_name(tiff_path);
+    const size_t dot = name.rfind('.');
+    if (dot != std::string::npos) name.erase(dot);
+    return name + ".pdf";
+}
+
+std::string no_tiff_message(const std::string& folder) {
+    return "Nenhum arquivo TIFF encontrado em:\n" + folder;
+}
+
+std::string convert_start_line(size_t tiff_count) {
+    return "Convertendo " + std::to_string(tiff_count) + " TIFF(s) para PDF...";
+}
+
+ConvertSummary convert_tiffs(const std::vector<std::string>& tiffs, const std::string& folder,
+                             const ConvertCallbacks& cb) {
+    ConvertSummary summary;
+    const size_t total = tiffs.size();
+    const std::string out_dir = fileutils::join(folder, CONVERTED_FOLDER);
+    // An existing folder is the usual case; any other failure makes each write fail visibly.
+    fileutils::create_directory(out_dir);
+
+    for (size_t i = 0; i < total; ++i) {
+        const std::string& path = tiffs[i];
+        const std::string name = fileutils::base_name(path);
+        if (cb.progress) cb.progress(i, total);
+
+        const fileutils::FileFormat format = fileutils::detect_format(path);
+        if (format == fileutils::FileFormat::Pdf || format == fileutils::FileFormat::Png ||
+            format == fileutils::FileFormat::Jpeg || format == fileutils::FileFormat::Bmp) {
+            if (cb.log)
+                cb.log("[PULADO] " + name + " — na verdade é " + fileutils::format_name(format) +
+                       ", não TIFF.");
+            ++summary.not_tiff;
+            continue;
+        }
+        // Unknown content (an unreadable file, say) goes to the converter, which names the fault.
+        const std::string out_name = converted_pdf_name(path);
+        const std::string out_path = fileutils::join(out_dir, out_name);
+        uint64_t existing = 0;
+        if (fileutils::file_size(out_path, existing) && existing > 0) {
+            ++summary.already_converted;
+            if (cb.add_file) cb.add_file(out_path);
+            continue;
+        }
+        if (cb.status)
+            cb.status("Convertendo " + std::to_string(i + 1) + "/" + std::to_string(total) + ": " + name);
+        std::string error;
+        if (pdf::convert_tiff_to_pdf(path, out_path, error)) {
+            if (cb.log) cb.log("[OK] " + name + " → " + out_name);
+            ++summary.converted;
+            if (cb.add_file) cb.add_file(out_path);
+        } else {
+            if (cb.log) cb.log("[ERRO] " + name + " — " + error);
+            ++summary.failed;
+        }
+    }
+    if (cb.progress) cb.progress(total, total);
+    return summary;
+}
+
+std::vector<std::string> convert_summary_lines(const ConvertSummary& s, size_t files_ready) {
+    std::vector<std::string> lines;
+    if (s.already_converted > 0)
+        lines.push_back(std::to_string(s.already_converted) + " já convertido(s) anteriormente.");
+    if (s.not_tiff > 0) lines.push_back(std::to_string(s.not_tiff) + " arquivo(s) não eram TIFF.");
+    if (s.failed > 0) lines.push_back("[AVISO] " + std::to_string(s.failed) + " falha(s) na conversão.");
+    lines.push_back("[FIM] " + std::to_string(s.converted) + " convertido(s) — " +
+                    std::to_string(files_ready) + " arquivo(s) prontos para envio.");
+    return lines;
+}
+
+std::string convert_finished_status(size_t files_ready) {
+    return std::to_string(files_ready) + " arquivo(s) pronto(s)";
+}
+
+}  // namespace dorvane
