@@ -36,6 +36,12 @@ struct ParsedUrl {
 // the following connect fails with "Connection failed".
 ParsedUrl parse_url(const std::string& url);
 
+// The platform-free splitter behind parse_url where WinHttpCrackUrl does not exist. Same
+// contract: http or https (any case), optional user info (dropped), host (bracketed for IPv6),
+// optional port 1..65535, path with any query and without the fragment; a host of 256 UTF-16
+// units or more, or a path of 2048 or more, fails like WinHttpCrackUrl's fixed buffers.
+ParsedUrl split_url(const std::string& url);
+
 constexpr size_t MAX_RESPONSE_BYTES = 64u * 1024u * 1024u;
 constexpr int EXCHANGE_BOUND_FACTOR = 4;
 constexpr const char* USER_AGENT = "DorvaneClient/1.0";

@@ -1,0 +1,190 @@
+// The HTTP exchange over libcurl, keeping WinHTTP's observable contract (see http_client.h).
+#include <curl/curl.h>
+
+#include <cctype>
+#include <chrono>
+#include <mutex>
+
+#include "core/text.h"
+#include "net/http_client.h"
+
+namespace http {
+
+namespace {
+
+// Marker stored in Client::session_ once libcurl is initialised; there is no session object.
+int g_session_marker = 0;
+
+bool global_init() {
+    static std::once_flag once;
+    static bool ok = false;
+    std::call_once(once, [] { ok = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK; });
+    return ok;
+}
+
+struct Sink {
+    std::string body;
+    bool too_large = false;
+};
+
+size_t write_body(char* data, size_t size, size_t count, void* user) {
+    auto* sink = static_cast<Sink*>(user);
+    const size_t n = size * count;
+    if (sink->body.size() + n > MAX_RESPONSE_BYTES) {
+        sink->too_large = true;
+        return 0;  // makes libcurl abort with CURLE_WRITE_ERROR
+    }
+    sink->body.append(data, n);
+    return n;
+}
+
+bool same_nocase(const std::string& a, const char* b) {
+    size_t i = 0;
+    for (; i < a.size() && b[i] != '\0'; ++i) {
+        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) {
+            return false;
+        }
+    }
+    return i == a.size() && b[i] == '\0';
+}
+
+std::string rebuild_url(const ParsedUrl& u) {
+    std::string host = text::to_utf8(u.host);
+    if (host.find(':') != std::string::npos) host = "[" + host + "]";
+    std::string path = text::to_utf8(u.path);
+    if (path.empty()) path = "/";
+    return std::string(u.secure ? "https://" : "http://") + host + ":" + std::to_string(u.port) + path;
+}
+
+struct EasyHandle {
+    CURL* h = curl_easy_init();
+    curl_slist* headers = nullptr;
+    ~EasyHandle() {
+        if (headers) curl_slist_free_all(headers);
+        if (h) curl_easy_cleanup(h);
+    }
+};
+
+}  // namespace
+
+ParsedUrl parse_url(const std::string& url) { return split_url(url); }
+
+Client::Client() {
+    if (global_init()) session_ = &g_session_marker;
+}
+
+Client::~Client() = default;
+
+Response Client::request(const std::wstring& method, const std::string& url,
+                         const std::map<std::string, std::string>& headers,
+                         const std::vector<uint8_t>& body, int timeout_seconds) {
+    Response response;
+    if (session_ == nullptr) {
+        response.error = "WinHTTP session not initialized";
+        return response;
+    }
+    const ParsedUrl parsed = parse_url(url);
+    if (parsed.host.empty()) {
+        response.error = "Connection failed";
+        return response;
+    }
+    EasyHandle easy;
+    if (easy.h == nullptr) {
+        response.error = "Request creation failed";
+        return response;
+    }
+    CURL* h = easy.h;
+    const long timeout = timeout_seconds > 0 ? timeout_seconds : 0;
+    const long bound = timeout * EXCHANGE_BOUND_FACTOR;
+    const std::string method8 = text::to_utf8(method);
+    const std::string full_url = rebuild_url(parsed);
+
+    curl_easy_setopt(h, CURLOPT_URL, full_url.c_str());
+    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(h, CURLOPT_USERAGENT, USER_AGENT);
+    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+    // One call is one request on the wire: a reused connection that the server had closed makes
+    // libcurl send a POST a second time by itself.
+    curl_easy_setopt(h, CURLOPT_FRESH_CONNECT, 1L);
+    curl_easy_setopt(h, CURLOPT_FORBID_REUSE, 1L);
+    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
+    // The same bound for every phase: connecting, and any stretch with no bytes moving while
+    // sending or waiting for the answer (WinHTTP's per-phase time-outs). The overall bound stops
+    // a body that trickles just fast enough to never stall.
+    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, timeout);
+    curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, timeout);
+    curl_easy_setopt(h, CURLOPT_TIMEOUT, bound);
+
+    if (method8 == "GET" && body.empty()) {
+        curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
+    } else {
+        if (method8 == "POST") {
+            curl_easy_setopt(h, CURLOPT_POST, 1L);
+        } else {
+            curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, method8.c_str());
+        }
+        if (method8 == "POST" || !body.empty()) {
+            static const char empty = '\0';
+            curl_easy_setopt(h, CURLOPT_POSTFIELDS,
+                             body.empty() ? &empty : reinterpret_cast<const char*>(body.data()));
+            curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+        }
+    }
+
+    // Our headers only: libcurl's own Accept, Expect and form Content-Type are removed ("Name:"
+    // with nothing after the colon removes a header; "Name;" sends one with an empty value).
+    bool has_content_type = false;
+    for (const auto& [key, value] : headers) {
+        if (same_nocase(key, "Content-Type")) has_content_type = true;
+        const std::string line = value.empty() ? key + ";" : key + ": " + value;
+        easy.headers = curl_slist_append(easy.headers, line.c_str());
+    }
+    easy.headers = curl_slist_append(easy.headers, "Expect:");
+    easy.headers = curl_slist_append(easy.headers, "Accept:");
+    if (!has_content_type) easy.headers = curl_slist_append(easy.headers, "Content-Type:");
+    curl_easy_setopt(h, CURLOPT_HTTPHEADER, easy.headers);
+
+    Sink sink;
+    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, write_body);
+    curl_easy_setopt(h, CURLOPT_WRITEDATA, &sink);
+
+    const auto started = std::chrono::steady_clock::now();
+    const CURLcode code = curl_easy_perform(h);
+    const auto elapsed = std::chrono::steady_clock::now() - started;
+
+    long status = 0;
+    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
+    if (sink.too_large) {
+        response.error = "Response too large (more than 64 MB)";
+        return response;
+    }
+    // libcurl reports the stall bound and the overall bound with the same code; the stall bound
+    // is a quarter of the overall one, so only the overall one gets this far.
+    if (code == CURLE_OPERATION_TIMEDOUT && bound > 0 &&
+        elapsed >= std::chrono::milliseconds(bound * 900)) {
+        response.error = "Exchange timed out (more than " + std::to_string(bound) + " s)";
+        return response;
+    }
+    if (code == CURLE_OK || status != 0) {
+        // Once the status line has arrived, WinHTTP hands back a body cut off by the network (or
+        // stalled past the time-out) as far as it was read, without an error; so do we.
+        response.status = static_cast<int32_t>(status);
+        response.body = std::move(sink.body);
+        return response;
+    }
+
+    // No answer. WinHTTP splits this into the send step (resolve, connect, TLS, sending the
+    // request) and the wait for the answer; the request counts as sent once its head and the
+    // whole body went out.
+    long request_size = 0;
+    curl_easy_getinfo(h, CURLINFO_REQUEST_SIZE, &request_size);
+    curl_off_t uploaded = 0;
+    curl_easy_getinfo(h, CURLINFO_SIZE_UPLOAD_T, &uploaded);
+    const bool sent = request_size > 0 && static_cast<size_t>(uploaded) >= body.size();
+    response.error = std::string(sent ? "Receive failed (error " : "Send failed (error ") +
+                     std::to_string(static_cast<int>(code)) + ")";
+    return response;
+}
+
+}  // namespace http

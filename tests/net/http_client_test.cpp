@@ -1,0 +1,182 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+
+#include "net/http_client.h"
+#include "support/test_server.h"
+
+using testing_support::HttpReply;
+using testing_support::HttpRequest;
+using testing_support::json_reply;
+using testing_support::TestServer;
+
+namespace {
+
+bool starts_with(const std::string& s, const std::string& prefix) { return s.rfind(prefix, 0) == 0; }
+
+class HttpClientTest : public ::testing::Test {
+protected:
+    http::Response get(const std::string& target, int timeout = 10, std::map<std::string, std::string> headers = {}) {
+        return client.request(L"GET", server.url() + target, headers, {}, timeout);
+    }
+    TestServer server;
+    http::Client client;
+};
+
+TEST_F(HttpClientTest, StatusesComeBackWithBodyAndNoError) {
+    for (int status : {200, 202, 401, 404, 500, 503}) {
+        SCOPED_TRACE(status);
+        const std::string body = "{\"status\":" + std::to_string(status) + "}";
+        server.handle("GET", "/s", [&](const HttpRequest&) { return json_reply(status, body); });
+        const auto r = get("/s");
+        EXPECT_EQ(r.status, status);
+        EXPECT_EQ(r.body, body);
+        EXPECT_EQ(r.error, "");
+    }
+}
+
+TEST_F(HttpClientTest, HtmlErrorPageIsReturnedRaw) {
+    const std::string page = "<html><body>502 Bad Gateway \xC3\xA7</body></html>";
+    server.handle("GET", "/x", [&](const HttpRequest&) { return testing_support::text_reply(502, page, "text/html"); });
+    const auto r = get("/x");
+    EXPECT_EQ(r.status, 502);
+    EXPECT_EQ(r.body, page);
+    EXPECT_EQ(r.error, "");
+}
+
+TEST_F(HttpClientTest, SendsOurHeadersAndNoBodyForGet) {
+    const auto r = get("/api/operations", 10, {{"x-api-key", "k\xC3\xA9y-1"}});
+    EXPECT_EQ(r.status, 404);
+    ASSERT_EQ(server.request_count(), 1u);
+    const HttpRequest req = server.requests()[0];
+    EXPECT_EQ(req.method, "GET");
+    EXPECT_EQ(req.target, "/api/operations");
+    EXPECT_EQ(req.header("User-Agent"), "DorvaneClient/1.0");
+    EXPECT_EQ(req.header("Host"), "127.0.0.1:" + std::to_string(server.port()));
+    EXPECT_FALSE(req.has_header("Expect"));
+    EXPECT_FALSE(req.has_header("Content-Type"));
+    EXPECT_EQ(req.body, "");
+    const std::string cl = req.header("Content-Length");
+    EXPECT_TRUE(cl.empty() || cl == "0") << cl;
+}
+
+TEST_F(HttpClientTest, EmptyHeaderValueIsStillSent) {
+    get("/k", 10, {{"x-api-key", ""}});
+    ASSERT_EQ(server.request_count(), 1u);
+    EXPECT_TRUE(server.requests()[0].has_header("x-api-key"));
+    EXPECT_EQ(server.requests()[0].header("x-api-key"), "");
+}
+
+TEST_F(HttpClientTest, PostBodyArrivesWholeInOneRequest) {
+    std::vector<uint8_t> body(2 * 1024 * 1024);
+    for (size_t i = 0; i < body.size(); ++i) body[i] = static_cast<uint8_t>(i * 7);
+    const auto r = client.request(L"POST", server.url() + "/p", {{"Content-Type", "application/x-mine"}}, body, 10);
+    EXPECT_EQ(r.status, 404);
+    ASSERT_EQ(server.request_count(), 1u);
+    const HttpRequest req = server.requests()[0];
+    EXPECT_EQ(req.method, "POST");
+    EXPECT_EQ(req.header("Content-Type"), "application/x-mine");
+    EXPECT_FALSE(req.has_header("Expect"));
+    EXPECT_TRUE(req.body == std::string(body.begin(), body.end()));
+}
+
+TEST_F(HttpClientTest, RefusedConnectionFailsAtSendStep) {
+    const auto r = client.request(L"GET", "http://127.0.0.1:" + std::to_string(testing_support::unused_port()) + "/x",
+                                  {}, {}, 5);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(starts_with(r.error, "Send failed (error ")) << r.error;
+    EXPECT_EQ(r.error.back(), ')');
+    EXPECT_EQ(r.body, "");
+}
+
+TEST_F(HttpClientTest, UnsplittableUrlFailsAtConnect) {
+    for (const char* url : {"", "127.0.0.1/x", "not a url"}) {
+        SCOPED_TRACE(url);
+        const auto r = client.request(L"GET", url, {}, {}, 5);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.error, "Connection failed");
+    }
+}
+
+TEST_F(HttpClientTest, LateAnswerTimesOutAtReceiveStep) {
+    HttpReply slow = json_reply(200, "{}");
+    slow.delay_ms = 6000;
+    server.fail_next(1, slow);
+    const auto started = std::chrono::steady_clock::now();
+    const auto r = get("/slow", 1);
+    const auto elapsed = std::chrono::steady_clock::now() - started;
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(starts_with(r.error, "Receive failed (error ")) << r.error;
+    EXPECT_LT(elapsed, std::chrono::milliseconds(5500));
+}
+
+TEST_F(HttpClientTest, DroppedConnectionFailsAtReceiveStepAndIsNotResent) {
+    HttpReply drop;
+    drop.drop = true;
+    server.fail_next(1, drop);
+    const auto r = client.request(L"POST", server.url() + "/p", {}, {1, 2, 3}, 5);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(starts_with(r.error, "Receive failed (error ")) << r.error;
+    EXPECT_EQ(server.request_count(), 1u);
+}
+
+TEST_F(HttpClientTest, CutBodyIsReturnedAsFarAsRead) {
+    HttpReply cut = json_reply(200, std::string(1000, 'a'));
+    cut.cut_at = 300;
+    server.fail_next(1, cut);
+    const auto r = get("/cut", 3);
+    EXPECT_EQ(r.status, 200);
+    EXPECT_EQ(r.error, "");
+    EXPECT_EQ(r.body, std::string(300, 'a'));
+}
+
+TEST_F(HttpClientTest, BodyAtTheLimitIsKept) {
+    HttpReply big;
+    big.stream_bytes = http::MAX_RESPONSE_BYTES;
+    server.fail_next(1, big);
+    const auto r = get("/big", 60);
+    EXPECT_EQ(r.status, 200);
+    EXPECT_EQ(r.error, "");
+    EXPECT_EQ(r.body.size(), http::MAX_RESPONSE_BYTES);
+}
+
+TEST_F(HttpClientTest, BodyOverTheLimitIsATransportFailure) {
+    HttpReply big;
+    big.stream_bytes = http::MAX_RESPONSE_BYTES + 1;
+    server.fail_next(1, big);
+    const auto r = get("/big", 60);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.error, "Response too large (more than 64 MB)");
+    EXPECT_EQ(r.body, "");
+}
+
+TEST_F(HttpClientTest, TricklingBodyEndsAtTheExchangeBound) {
+    HttpReply trickle;
+    trickle.trickle_ms = 200;
+    server.fail_next(1, trickle);
+    const auto started = std::chrono::steady_clock::now();
+    const auto r = get("/trickle", 1);
+    const auto elapsed = std::chrono::steady_clock::now() - started;
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.error, "Exchange timed out (more than 4 s)");
+    EXPECT_EQ(r.body, "");
+    EXPECT_GE(elapsed, std::chrono::milliseconds(3500));
+    EXPECT_LT(elapsed, std::chrono::seconds(30));
+}
+
+TEST_F(HttpClientTest, RedirectIsNotFollowedAndKeyStaysHome) {
+    TestServer elsewhere;
+    HttpReply redirect = json_reply(302, "{}");
+    redirect.headers.emplace_back("Location", elsewhere.url() + "/api/operations");
+    for (const bool post : {false, true}) {
+        server.fail_next(1, redirect);
+        const auto r = client.request(post ? L"POST" : L"GET", server.url() + "/api/operations",
+                                      {{"x-api-key", "secret"}}, post ? std::vector<uint8_t>{'a'} : std::vector<uint8_t>{}, 5);
+        EXPECT_EQ(r.status, 302);
+        EXPECT_EQ(r.error, "");
+    }
+    EXPECT_EQ(elsewhere.request_count(), 0u);
+}
+
+}  // namespace

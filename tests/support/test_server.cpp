@@ -1,0 +1,362 @@
+#include "test_server.h"
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <stdexcept>
+
+// The socket calls differ only in names and headers between Winsock and POSIX.
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+using socket_t = SOCKET;
+using socklen_type = int;
+const socket_t BAD_SOCKET = INVALID_SOCKET;
+static void close_socket(socket_t s) { closesocket(s); }
+static void shutdown_socket(socket_t s) { shutdown(s, SD_BOTH); }
+constexpr int SEND_FLAGS = 0;
+#else
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/select.h>
+#include <sys/socket.h>
+#include <unistd.h>
+using socket_t = int;
+using socklen_type = socklen_t;
+const socket_t BAD_SOCKET = -1;
+static void close_socket(socket_t s) { ::close(s); }
+static void shutdown_socket(socket_t s) { shutdown(s, SHUT_RDWR); }
+constexpr int SEND_FLAGS = MSG_NOSIGNAL;
+#endif
+
+namespace testing_support {
+
+namespace {
+
+void init_sockets() {
+#ifdef _WIN32
+    static bool done = [] {
+        WSADATA wsa;
+        return WSAStartup(MAKEWORD(2, 2), &wsa) == 0;
+    }();
+    (void)done;
+#endif
+}
+
+void set_recv_timeout(socket_t s, int ms) {
+#ifdef _WIN32
+    DWORD t = static_cast<DWORD>(ms);
+    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&t), sizeof(t));
+#else
+    timeval t{ms / 1000, (ms % 1000) * 1000};
+    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &t, sizeof(t));
+#endif
+}
+
+socket_t bind_loopback(uint16_t& port) {
+    init_sockets();
+    socket_t s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (s == BAD_SOCKET) throw std::runtime_error("test server: socket() failed");
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = 0;
+    if (bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0) {
+        close_socket(s);
+        throw std::runtime_error("test server: bind() failed");
+    }
+    socklen_type len = sizeof(addr);
+    getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len);
+    port = ntohs(addr.sin_port);
+    return s;
+}
+
+bool send_all(socket_t s, const char* data, size_t size) {
+    while (size > 0) {
+        const int chunk = static_cast<int>(std::min<size_t>(size, 1 << 20));
+        const int n = send(s, data, chunk, SEND_FLAGS);
+        if (n <= 0) return false;
+        data += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+bool send_all(socket_t s, const std::string& text) { return send_all(s, text.data(), text.size()); }
+
+std::string lower(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+std::string trim(const std::string& s) {
+    size_t a = 0, b = s.size();
+    while (a < b && (s[a] == ' ' || s[a] == '\t')) ++a;
+    while (b > a && (s[b - 1] == ' ' || s[b - 1] == '\t')) --b;
+    return s.substr(a, b - a);
+}
+
+const char* reason_for(int status) {
+    switch (status) {
+    case 200: return "OK";
+    case 202: return "Accepted";
+    case 302: return "Found";
+    case 400: return "Bad Request";
+    case 401: return "Unauthorized";
+    case 402: return "Payment Required";
+    case 404: return "Not Found";
+    case 500: return "Internal Server Error";
+    case 502: return "Bad Gateway";
+    case 503: return "Service Unavailable";
+    default: return "Status";
+    }
+}
+
+// Reads one request: head up to the blank line, then Content-Length bytes of body.
+bool read_request(socket_t s, HttpRequest& request) {
+    std::string data;
+    char buf[65536];
+    size_t head_end;
+    while ((head_end = data.find("\r\n\r\n")) == std::string::npos) {
+        const int n = recv(s, buf, sizeof(buf), 0);
+        if (n <= 0 || data.size() > (1u << 20)) return false;
+        data.append(buf, static_cast<size_t>(n));
+    }
+    const std::string head = data.substr(0, head_end);
+    std::string rest = data.substr(head_end + 4);
+
+    size_t line_end = head.find("\r\n");
+    const std::string request_line = head.substr(0, line_end);
+    const size_t sp1 = request_line.find(' ');
+    const size_t sp2 = request_line.rfind(' ');
+    if (sp1 == std::string::npos || sp2 == sp1) return false;
+    request.method = request_line.substr(0, sp1);
+    request.target = request_line.substr(sp1 + 1, sp2 - sp1 - 1);
+    while (line_end != std::string::npos) {
+        const size_t start = line_end + 2;
+        line_end = head.find("\r\n", start);
+        const std::string line = head.substr(start, line_end == std::string::npos ? std::string::npos : line_end - start);
+        const size_t colon = line.find(':');
+        if (colon == std::string::npos) continue;
+        request.headers.emplace_back(line.substr(0, colon), trim(line.substr(colon + 1)));
+    }
+    const std::string length_text = request.header("Content-Length");
+    const size_t length = length_text.empty() ? 0 : static_cast<size_t>(std::stoull(length_text));
+    while (rest.size() < length) {
+        const int n = recv(s, buf, sizeof(buf), 0);
+        if (n <= 0) break;
+        rest.append(buf, static_cast<size_t>(n));
+    }
+    request.body = rest.substr(0, std::min(rest.size(), length));
+    return true;
+}
+
+}  // namespace
+
+std::string HttpRequest::header(const std::string& name) const {
+    const std::string wanted = lower(name);
+    for (const auto& [key, value] : headers) {
+        if (lower(key) == wanted) return value;
+    }
+    return "";
+}
+
+bool HttpRequest::has_header(const std::string& name) const {
+    const std::string wanted = lower(name);
+    return std::any_of(headers.begin(), headers.end(), [&](const auto& h) { return lower(h.first) == wanted; });
+}
+
+HttpReply text_reply(int status, const std::string& body, const std::string& content_type) {
+    HttpReply reply;
+    reply.status = status;
+    reply.body = body;
+    reply.headers.emplace_back("Content-Type", content_type);
+    return reply;
+}
+
+HttpReply json_reply(int status, const std::string& body) { return text_reply(status, body, "application/json"); }
+
+uint16_t unused_port() {
+    uint16_t port = 0;
+    close_socket(bind_loopback(port));
+    return port;
+}
+
+TestServer::TestServer() {
+    socket_t s = bind_loopback(port_);
+    if (listen(s, 64) != 0) {
+        close_socket(s);
+        throw std::runtime_error("test server: listen() failed");
+    }
+    listener_ = static_cast<uintptr_t>(s);
+    fallback_ = [](const HttpRequest&) { return json_reply(404, "{\"error\":\"not found\"}"); };
+    acceptor_ = std::thread([this] { accept_loop(); });
+}
+
+TestServer::~TestServer() {
+    stopping_ = true;
+    acceptor_.join();
+    close_socket(static_cast<socket_t>(listener_));
+    std::vector<std::thread> workers;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (uintptr_t c : open_clients_) shutdown_socket(static_cast<socket_t>(c));
+        workers.swap(workers_);
+    }
+    for (auto& t : workers) t.join();
+}
+
+std::string TestServer::url() const { return "http://127.0.0.1:" + std::to_string(port_); }
+
+void TestServer::handle(const std::string& method, const std::string& target, Handler handler) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    handlers_[{method, target}] = std::move(handler);
+}
+
+void TestServer::set_fallback(Handler handler) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    fallback_ = std::move(handler);
+}
+
+void TestServer::fail_next(int count, const HttpReply& reply) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    faults_left_ = count;
+    fault_ = reply;
+}
+
+std::vector<HttpRequest> TestServer::requests() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return requests_;
+}
+
+size_t TestServer::request_count() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return requests_.size();
+}
+
+void TestServer::accept_loop() {
+    const socket_t listener = static_cast<socket_t>(listener_);
+    while (!stopping_) {
+        fd_set readable;
+        FD_ZERO(&readable);
+        FD_SET(listener, &readable);
+        timeval wait{0, 50 * 1000};
+        if (select(static_cast<int>(listener) + 1, &readable, nullptr, nullptr, &wait) <= 0) continue;
+        const socket_t client = accept(listener, nullptr, nullptr);
+        if (client == BAD_SOCKET) continue;
+        std::lock_guard<std::mutex> lock(mutex_);
+        open_clients_.push_back(static_cast<uintptr_t>(client));
+        workers_.emplace_back([this, client] { serve(static_cast<uintptr_t>(client)); });
+    }
+}
+
+HttpReply TestServer::reply_for(const HttpRequest& request) {
+    Handler handler;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        requests_.push_back(request);
+        if (faults_left_ > 0) {
+            --faults_left_;
+            return fault_;
+        }
+        const auto it = handlers_.find({request.method, request.target});
+        handler = it != handlers_.end() ? it->second : fallback_;
+    }
+    return handler(request);
+}
+
+void TestServer::serve(uintptr_t client_id) {
+    const socket_t client = static_cast<socket_t>(client_id);
+    set_recv_timeout(client, 10000);
+    HttpRequest request;
+    if (read_request(client, request)) {
+        const HttpReply reply = reply_for(request);
+        const auto sleep_slices = [this](int ms) {
+            const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+            while (!stopping_ && std::chrono::steady_clock::now() < end) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+        };
+        sleep_slices(reply.delay_ms);
+        if (!reply.drop && !stopping_) {
+            uint64_t announced = reply.body.size();
+            if (reply.stream_bytes > 0) announced = reply.stream_bytes;
+            if (reply.trickle_ms > 0) announced = 1u << 30;
+            std::string head = "HTTP/1.1 " + std::to_string(reply.status) + " " + reason_for(reply.status) + "\r\n";
+            for (const auto& [key, value] : reply.headers) head += key + ": " + value + "\r\n";
+            head += "Content-Length: " + std::to_string(announced) + "\r\nConnection: close\r\n\r\n";
+            bool ok = send_all(client, head);
+            if (reply.trickle_ms > 0) {
+                while (ok && !stopping_) {
+                    ok = send_all(client, "x");
+                    sleep_slices(reply.trickle_ms);
+                }
+            } else if (reply.stream_bytes > 0) {
+                const std::string chunk(1 << 16, 'x');
+                for (uint64_t left = reply.stream_bytes; ok && left > 0 && !stopping_;) {
+                    const size_t n = static_cast<size_t>(std::min<uint64_t>(left, chunk.size()));
+                    ok = send_all(client, chunk.data(), n);
+                    left -= n;
+                }
+            } else {
+                send_all(client, reply.body.data(), std::min(reply.cut_at, reply.body.size()));
+            }
+        }
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    close_socket(client);
+    open_clients_.erase(std::remove(open_clients_.begin(), open_clients_.end(), client_id), open_clients_.end());
+}
+
+bool parse_multipart(const std::string& content_type, const std::string& body, std::vector<FormPart>& parts) {
+    parts.clear();
+    const std::string key = "boundary=";
+    const size_t at = content_type.find(key);
+    if (at == std::string::npos) return false;
+    const std::string boundary = "--" + content_type.substr(at + key.size());
+    const std::string delimiter = "\r\n" + boundary;
+    if (body.compare(0, boundary.size() + 2, boundary + "\r\n") != 0) return false;
+    size_t pos = boundary.size() + 2;
+    for (;;) {
+        const size_t head_end = body.find("\r\n\r\n", pos);
+        if (head_end == std::string::npos) return false;
+        FormPart part;
+        part.headers = body.substr(pos, head_end + 2 - pos);
+        const size_t next = body.find(delimiter, head_end + 4);
+        if (next == std::string::npos) return false;
+        part.data = body.substr(head_end + 4, next - head_end - 4);
+
+        for (size_t line_start = 0; line_start < part.headers.size();) {
+            const size_t line_end = part.headers.find("\r\n", line_start);
+            const std::string line = part.headers.substr(line_start, line_end - line_start);
+            line_start = line_end + 2;
+            const size_t colon = line.find(':');
+            if (colon == std::string::npos) return false;
+            const std::string name = lower(line.substr(0, colon));
+            const std::string value = trim(line.substr(colon + 1));
+            if (name == "content-type") {
+                part.content_type = value;
+            } else if (name == "content-disposition") {
+                const auto quoted = [&](const std::string& param, std::string& out) {
+                    const std::string marker = "; " + param + "=\"";
+                    const size_t p = value.find(marker);
+                    if (p == std::string::npos) return false;
+                    const size_t start = p + marker.size();
+                    const size_t end = value.find('"', start);
+                    if (end == std::string::npos) return false;
+                    out = value.substr(start, end - start);
+                    return true;
+                };
+                if (value.rfind("form-data", 0) != 0 || !quoted("name", part.name)) return false;
+                part.has_filename = quoted("filename", part.filename);
+            }
+        }
+        parts.push_back(std::move(part));
+        pos = next + delimiter.size();
+        if (body.compare(pos, 2, "--") == 0) return body.compare(pos + 2, std::string::npos, "\r\n") == 0;
+        if (body.compare(pos, 2, "\r\n") != 0) return false;
+        pos += 2;
+    }
+}
+
+}  // namespace testing_support
