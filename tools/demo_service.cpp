@@ -1,0 +1,842 @@
+// dorvane-demo-service: a small stand-in for the document-processing service, for trying the
+// client offline and as a real server for tests.
+//
+// It answers the three calls the client makes (key probe, catalogue, multipart submission) and
+// keeps a credit balance and a task table. Tests steer it through /__control/ (loopback only):
+// faults for the next requests (an HTTP status, a delay, a dropped connection, a body that is not
+// JSON, a cut, oversized or trickling body), a record of what it received, and a reset.
+#include <dirent.h>
+#include <netdb.h>
+#include <pthread.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <httplib.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/json.h"
+#include "tools/digest.h"
+#include "tools/form_parser.h"
+
+namespace {
+
+constexpr size_t MAX_REQUEST_BYTES = size_t(200) << 20;
+// Uploads up to this size are kept whole (base64) in the record, so tests can compare bytes.
+constexpr size_t MAX_RECORDED_BODY = size_t(1) << 20;
+constexpr size_t MAX_RECORDS = 10000;
+constexpr size_t MAX_TASKS = 100000;
+
+const char* const PROBE_TASK_ID = "00000000-0000-0000-0000-000000000000";
+const char* const ORIGINAL_CONTENT_TYPE = "X-Demo-Original-Content-Type";
+
+struct Options {
+    std::string host = "127.0.0.1";
+    int port = 0;
+    std::string key = "demo-key";
+    long long credits = 1000;
+    int task_ms = 200;  // how long a task "runs" before it completes
+};
+
+struct OperationInfo {
+    const char* code;
+    const char* name;
+    const char* description;
+    const char* category;
+    int cost;
+    bool always_fails;
+};
+
+// First entry is what the window selects after connecting, so it is the common, cheap one.
+const OperationInfo CATALOGUE[] = {
+    {"ocr", "OCR (texto pesquisável)", "Reconhece o texto e devolve um PDF pesquisável.", "Reconhecimento", 1, false},
+    {"pdf-compress", "Compressão de PDF", "Reduz o tamanho do documento sem perder a legibilidade.", "Conversão", 0,
+     false},
+    {"invoice-extract", "Extração de dados de nota fiscal", "Lê emitente, CNPJ, itens e valores de notas fiscais.",
+     "Extração", 3, false},
+    {"classify", "Classificação de documentos", "Identifica o tipo do documento (contrato, nota, RG...).",
+     "Classificação", 2, false},
+    {"fail-demo", "Demonstração de falha", "Toda tarefa desta operação falha; serve para testar o cliente.",
+     "Testes", 0, true},
+};
+
+const OperationInfo* find_operation(const std::string& code) {
+    for (const auto& op : CATALOGUE) {
+        if (code == op.code) return &op;
+    }
+    return nullptr;
+}
+
+enum class FaultAction { None, Status, Drop, NonJson, Cut, Big, Trickle };
+
+const char* action_name(FaultAction a) {
+    switch (a) {
+        case FaultAction::Status: return "status";
+        case FaultAction::Drop: return "drop";
+        case FaultAction::NonJson: return "non_json";
+        case FaultAction::Cut: return "cut";
+        case FaultAction::Big: return "big";
+        case FaultAction::Trickle: return "trickle";
+        default: return "delay";
+    }
+}
+
+// One entry of the fault queue. It applies to the next `count` API requests that match `method`
+// and `path` (empty: any), after letting `after` matching requests through untouched.
+struct Fault {
+    std::string method;
+    std::string path;
+    int after = 0;
+    int count = 1;
+    FaultAction action = FaultAction::None;
+    int status = 0;
+    int delay_ms = 0;
+    bool has_json = false;
+    json::Value json_body;
+    bool has_body = false;
+    std::string body;
+    std::string content_type = "application/json";
+    size_t bytes = 0;  // Big: body length; Trickle: declared length
+    int interval_ms = 500;
+};
+
+struct Task {
+    std::string operation;
+    std::string filename;
+    bool fails = false;
+    std::chrono::steady_clock::time_point done_at;
+    json::Value result;
+};
+
+struct State {
+    std::mutex mutex;
+    Options options;
+    long long credits = 0;
+    std::deque<Fault> faults;
+    json::Array requests;
+    json::Array submissions;
+    std::map<std::string, Task> tasks;
+    std::mt19937_64 rng{std::random_device{}()};
+};
+
+State g_state;
+
+std::string now_hms() {
+    std::time_t t = std::time(nullptr);
+    std::tm tm{};
+    localtime_r(&t, &tm);
+    char buf[16];
+    std::strftime(buf, sizeof buf, "%H:%M:%S", &tm);
+    return buf;
+}
+
+void log_stderr(const std::string& line) {
+    std::string text = "[" + now_hms() + "] " + line + "\n";
+    std::fwrite(text.data(), 1, text.size(), stderr);
+    std::fflush(stderr);
+}
+
+void send_json(httplib::Response& res, int status, const json::Value& body) {
+    res.status = status;
+    res.set_content(json::stringify(body), "application/json; charset=utf-8");
+}
+
+json::Value error_body(const std::string& message) { return json::Object{{"error", message}}; }
+
+void push_bounded(json::Array& list, json::Value entry) {
+    if (list.size() >= MAX_RECORDS) list.erase(list.begin());
+    list.push_back(std::move(entry));
+}
+
+bool is_loopback(const std::string& addr) {
+    return addr.rfind("127.", 0) == 0 || addr == "::1" || addr.rfind("::ffff:127.", 0) == 0;
+}
+
+// A v4-style identifier: 32 random hex digits in 8-4-4-4-12 groups. Caller holds the mutex.
+std::string new_task_id() {
+    uint64_t hi = g_state.rng(), lo = g_state.rng();
+    hi = (hi & ~uint64_t(0xF000)) | 0x4000;
+    lo = (lo & ~(uint64_t(0xC) << 60)) | (uint64_t(0x8) << 60);
+    char buf[40];
+    std::snprintf(buf, sizeof buf, "%08x-%04x-%04x-%04x-%012llx", unsigned(hi >> 32), unsigned((hi >> 16) & 0xFFFF),
+                  unsigned(hi & 0xFFFF), unsigned(lo >> 48), static_cast<unsigned long long>(lo & 0xFFFFFFFFFFFFull));
+    return buf;
+}
+
+// --- faults -------------------------------------------------------------------------------
+
+int clamp_int(const json::Value& v, int lo, int hi, int fallback) {
+    if (!v.is_number()) return fallback;
+    double d = v.as_number();
+    if (!(d >= lo)) return lo;  // also NaN
+    if (d > hi) return hi;
+    return static_cast<int>(d);
+}
+
+bool fault_from_json(const json::Value& v, Fault& f, std::string& error) {
+    if (!v.is_object()) {
+        error = "cada falha deve ser um objeto JSON";
+        return false;
+    }
+    f.method = v.get_string("method", "");
+    f.path = v.get_string("path", "");
+    f.after = clamp_int(v.get("after"), 0, 1000000, 0);
+    f.count = clamp_int(v.get("count"), 1, 1000000, 1);
+    f.status = clamp_int(v.get("status"), 0, 599, 0);
+    f.delay_ms = clamp_int(v.get("delay_ms"), 0, 600000, 0);
+    f.interval_ms = clamp_int(v.get("interval_ms"), 1, 60000, 500);
+    if (v.get("json").is_object() || v.get("json").is_array()) {
+        f.has_json = true;
+        f.json_body = v.get("json");
+    }
+    if (v.get("body").is_string()) {
+        f.has_body = true;
+        f.body = v.get_string("body", "");
+        f.content_type = v.get_string("content_type", "text/plain; charset=utf-8");
+    }
+    // {"drop": N} and the like name the action and its count in one member.
+    struct Shorthand {
+        const char* key;
+        FaultAction action;
+    };
+    const Shorthand shorthands[] = {{"drop", FaultAction::Drop},
+                                    {"non_json", FaultAction::NonJson},
+                                    {"cut", FaultAction::Cut},
+                                    {"trickle", FaultAction::Trickle}};
+    for (const auto& s : shorthands) {
+        if (v.get(s.key).is_number()) {
+            f.action = s.action;
+            f.count = clamp_int(v.get(s.key), 1, 1000000, 1);
+        }
+    }
+    if (v.get("big").is_number()) {
+        f.action = FaultAction::Big;
+        f.bytes = static_cast<size_t>(clamp_int(v.get("big"), 0, 2000000000, 0));
+    }
+    if (f.action == FaultAction::Trickle) f.bytes = static_cast<size_t>(clamp_int(v.get("length"), 1, 1 << 30, 1000));
+    if (f.action == FaultAction::None && (f.status != 0 || f.has_json || f.has_body)) f.action = FaultAction::Status;
+    if (f.action == FaultAction::Status && f.status < 100) {
+        error = "falha sem 'status' válido (100 a 599)";
+        return false;
+    }
+    if (f.action == FaultAction::None && f.delay_ms == 0) {
+        error = "falha sem efeito: use status, delay_ms, drop, non_json, cut, big ou trickle";
+        return false;
+    }
+    return true;
+}
+
+json::Value fault_to_json(const Fault& f) {
+    json::Object o{{"action", action_name(f.action)}, {"count", f.count}, {"after", f.after}};
+    if (!f.method.empty()) o["method"] = f.method;
+    if (!f.path.empty()) o["path"] = f.path;
+    if (f.status) o["status"] = f.status;
+    if (f.delay_ms) o["delay_ms"] = f.delay_ms;
+    return o;
+}
+
+// Takes the first queued fault that matches this request, consuming one of its uses.
+bool take_fault(const std::string& method, const std::string& path, Fault& out) {
+    std::lock_guard<std::mutex> lock(g_state.mutex);
+    for (auto it = g_state.faults.begin(); it != g_state.faults.end(); ++it) {
+        if (!it->method.empty() && it->method != method) continue;
+        if (!it->path.empty() && it->path != path) continue;
+        if (it->after > 0) {
+            --it->after;
+            return false;
+        }
+        out = *it;
+        if (--it->count <= 0) g_state.faults.erase(it);
+        return true;
+    }
+    return false;
+}
+
+// cpp-httplib offers no way to abandon a connection from a handler, so the socket is found by
+// its two endpoints and shut down; the library's own write of the answer then fails quietly.
+bool drop_connection(const httplib::Request& req) {
+    DIR* dir = opendir("/proc/self/fd");
+    if (!dir) return false;
+    bool dropped = false;
+    while (dirent* entry = readdir(dir)) {
+        char* end = nullptr;
+        long fd = std::strtol(entry->d_name, &end, 10);
+        if (end == entry->d_name || *end != '\0') continue;
+        struct stat st {};
+        if (fstat(static_cast<int>(fd), &st) != 0 || !S_ISSOCK(st.st_mode)) continue;
+        sockaddr_storage local{}, peer{};
+        socklen_t llen = sizeof local, plen = sizeof peer;
+        if (getsockname(static_cast<int>(fd), reinterpret_cast<sockaddr*>(&local), &llen) != 0) continue;
+        if (getpeername(static_cast<int>(fd), reinterpret_cast<sockaddr*>(&peer), &plen) != 0) continue;
+        char lport[16], pport[16], phost[NI_MAXHOST];
+        if (getnameinfo(reinterpret_cast<sockaddr*>(&local), llen, nullptr, 0, lport, sizeof lport, NI_NUMERICSERV) != 0)
+            continue;
+        if (getnameinfo(reinterpret_cast<sockaddr*>(&peer), plen, phost, sizeof phost, pport, sizeof pport,
+                        NI_NUMERICHOST | NI_NUMERICSERV) != 0)
+            continue;
+        if (std::atoi(lport) == req.local_port && std::atoi(pport) == req.remote_port && req.remote_addr == phost) {
+            shutdown(static_cast<int>(fd), SHUT_RDWR);
+            dropped = true;
+            break;
+        }
+    }
+    closedir(dir);
+    return dropped;
+}
+
+const char* const NON_JSON_PAGE =
+    "<html><head><title>502 Bad Gateway</title></head><body><h1>Bad Gateway</h1>"
+    "<p>O servidor de aplicação não respondeu.</p></body></html>";
+
+void apply_fault(const httplib::Request& req, httplib::Response& res, const Fault& f) {
+    res.set_header("X-Demo-Fault", action_name(f.action));
+    switch (f.action) {
+        case FaultAction::Status:
+            res.status = f.status;
+            if (f.has_json) {
+                res.set_content(json::stringify(f.json_body), "application/json; charset=utf-8");
+            } else if (f.has_body) {
+                res.set_content(f.body, f.content_type.c_str());
+            } else {
+                res.set_content(json::stringify(error_body("falha simulada (HTTP " + std::to_string(f.status) + ")")),
+                                "application/json; charset=utf-8");
+            }
+            break;
+        case FaultAction::Drop:
+            if (!drop_connection(req)) log_stderr("aviso: conexão a derrubar não encontrada");
+            res.status = 500;
+            break;
+        case FaultAction::NonJson:
+            res.status = f.status ? f.status : 200;
+            res.set_content(f.has_body ? f.body : std::string(NON_JSON_PAGE), "text/html; charset=utf-8");
+            break;
+        case FaultAction::Cut: {
+            // The header promises the whole body; half of it is sent before the connection ends.
+            auto body = std::make_shared<std::string>(json::stringify(
+                json::Object{{"error", std::string(2000, 'x')}, {"note", "corpo cortado pela demonstração"}}));
+            res.status = f.status ? f.status : 200;
+            res.set_content_provider(body->size(), "application/json",
+                                     [body](size_t offset, size_t, httplib::DataSink& sink) {
+                                         if (offset == 0) sink.write(body->data(), body->size() / 2);
+                                         return false;
+                                     });
+            break;
+        }
+        case FaultAction::Big: {
+            res.status = f.status ? f.status : 200;
+            res.set_content_provider(f.bytes, "text/plain",
+                                     [](size_t offset, size_t length, httplib::DataSink& sink) {
+                                         static const std::string chunk(64 * 1024, 'x');
+                                         size_t n = std::min(length, chunk.size());
+                                         (void)offset;
+                                         return sink.write(chunk.data(), n);
+                                     });
+            break;
+        }
+        case FaultAction::Trickle: {
+            res.status = f.status ? f.status : 200;
+            int interval = f.interval_ms;
+            res.set_content_provider(f.bytes, "text/plain",
+                                     [interval](size_t, size_t, httplib::DataSink& sink) {
+                                         std::this_thread::sleep_for(std::chrono::milliseconds(interval));
+                                         return sink.write(" ", 1);
+                                     });
+            break;
+        }
+        case FaultAction::None: break;
+    }
+}
+
+// --- the three calls ----------------------------------------------------------------------
+
+json::Value catalogue_json() {
+    json::Array ops;
+    for (const auto& op : CATALOGUE) {
+        ops.push_back(json::Object{{"code", op.code},
+                                   {"name", op.name},
+                                   {"description", op.description},
+                                   {"category", op.category},
+                                   {"cost", op.cost}});
+    }
+    return json::Object{{"operations", ops}};
+}
+
+json::Value task_json(const std::string& id, const Task& t, bool done) {
+    json::Object o{{"taskId", id}, {"operation", t.operation}, {"filename", t.filename}};
+    if (!done) {
+        o["status"] = "pending";
+    } else if (t.fails) {
+        o["status"] = "failed";
+        o["errorMessage"] = "Falha simulada no processamento de " + t.filename;
+    } else {
+        o["status"] = "completed";
+        o["result"] = t.result;
+    }
+    return o;
+}
+
+void get_task(const std::string& id, httplib::Response& res) {
+    std::lock_guard<std::mutex> lock(g_state.mutex);
+    auto it = g_state.tasks.find(id);
+    if (id == PROBE_TASK_ID || it == g_state.tasks.end()) {
+        send_json(res, 404, error_body("tarefa não encontrada"));
+        return;
+    }
+    bool done = std::chrono::steady_clock::now() >= it->second.done_at;
+    send_json(res, 200, task_json(id, it->second, done));
+}
+
+bool lower_contains(std::string haystack, const std::string& needle) {
+    for (char& c : haystack) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return haystack.find(needle) != std::string::npos;
+}
+
+bool all_digits(const std::string& s) {
+    if (s.empty() || s.size() > 9) return false;
+    return std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// Validates the form, debits the credits and answers like the real service: 202 pending, or with
+// awaitResult the finished task (200) or the failed one (422 with its taskId).
+void submit(const httplib::Request& req, const std::string& body, httplib::Response& res, json::Object& record) {
+    auto reject = [&](int status, const json::Value& answer) {
+        send_json(res, status, answer);
+        record["error"] = answer.get_string("error", "");
+    };
+    std::string boundary = demo::boundary_from_content_type(req.get_header_value(ORIGINAL_CONTENT_TYPE));
+    if (boundary.empty()) return reject(400, error_body("Content-Type deve ser multipart/form-data com boundary"));
+    std::vector<demo::FormPart> parts;
+    std::string form_error;
+    if (!demo::parse_form(body, boundary, parts, form_error)) {
+        return reject(400, error_body("formulário inválido: " + form_error));
+    }
+
+    json::Object fields;
+    const demo::FormPart* file = nullptr;
+    for (const auto& p : parts) {
+        if (p.name == "file" && p.has_filename) {
+            if (!file) file = &p;
+        } else if (!p.has_filename && !fields.count(p.name)) {
+            fields[p.name] = p.data;
+        }
+    }
+    record["fields"] = fields;
+    record["part_names"] = [&] {
+        json::Array names;
+        for (const auto& p : parts) names.push_back(p.name);
+        return names;
+    }();
+    auto field = [&](const char* name) {
+        auto it = fields.find(name);
+        return it == fields.end() ? std::string() : it->second.as_string();
+    };
+    if (file) {
+        record["filename"] = file->filename;
+        record["file_content_type"] = file->content_type;
+        record["size"] = static_cast<double>(file->data.size());
+        record["sha256"] = demo::sha256_hex(file->data);
+        if (file->data.size() <= MAX_RECORDED_BODY) record["data_base64"] = demo::base64_encode(file->data);
+    }
+
+    std::string code = field("operation");
+    if (code.empty()) return reject(400, error_body("campo 'operation' ausente"));
+    const OperationInfo* op = find_operation(code);
+    if (!op) return reject(400, error_body("operação desconhecida: " + code));
+    std::string await_text = field("awaitResult");
+    if (!await_text.empty() && await_text != "true" && await_text != "false") {
+        return reject(400, error_body("campo 'awaitResult' inválido: " + await_text));
+    }
+    bool await_result = await_text == "true";
+    if (fields.count("priority") && !all_digits(field("priority"))) {
+        return reject(400, error_body("campo 'priority' inválido: " + field("priority")));
+    }
+    if (!file) return reject(400, error_body("arquivo ausente (parte 'file')"));
+    if (file->data.empty()) return reject(400, error_body("arquivo vazio"));
+
+    std::string task_id;
+    bool fails = op->always_fails || lower_contains(file->filename, "falha");
+    long long remaining;
+    {
+        std::lock_guard<std::mutex> lock(g_state.mutex);
+        if (g_state.credits < op->cost) {
+            json::Object answer{{"error", "Créditos insuficientes"},
+                                {"required", op->cost},
+                                {"remaining", static_cast<double>(g_state.credits)}};
+            send_json(res, 402, answer);
+            record["error"] = "Créditos insuficientes";
+            return;
+        }
+        g_state.credits -= op->cost;
+        remaining = g_state.credits;
+        task_id = new_task_id();
+        if (g_state.tasks.size() >= MAX_TASKS) g_state.tasks.erase(g_state.tasks.begin());
+        Task& t = g_state.tasks[task_id];
+        t.operation = code;
+        t.filename = file->filename;
+        t.fails = fails;
+        t.done_at = std::chrono::steady_clock::now() + std::chrono::milliseconds(g_state.options.task_ms);
+        t.result = json::Object{{"operation", code},
+                                {"filename", file->filename},
+                                {"size", static_cast<double>(file->data.size())},
+                                {"sha256", demo::sha256_hex(file->data)},
+                                {"pages", 1},
+                                {"text", "Documento processado pela demonstração do Dorvane."}};
+    }
+    record["taskId"] = task_id;
+
+    if (!await_result) {
+        send_json(res, 202,
+                  json::Object{{"taskId", task_id}, {"status", "pending"}, {"creditsRemaining", static_cast<double>(remaining)}});
+        return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(g_state.options.task_ms));
+    json::Value answer;
+    {
+        std::lock_guard<std::mutex> lock(g_state.mutex);
+        auto it = g_state.tasks.find(task_id);
+        Task t = it != g_state.tasks.end() ? it->second : Task{code, file->filename, fails, {}, json::Value()};
+        answer = task_json(task_id, t, true);
+    }
+    send_json(res, fails ? 422 : 200, answer);
+}
+
+enum class Route { Catalogue, Task, Submit, Unknown };
+
+// Every API request goes through here: the fault queue first, then the key, then the call.
+void api_request(const httplib::Request& req, httplib::Response& res, const std::string& body, Route route) {
+    json::Object record{{"method", req.method}, {"path", req.path}, {"body_size", static_cast<double>(body.size())},
+                        {"time", now_hms()}};
+    json::Object headers;
+    for (const auto& h : req.headers) headers[h.first == ORIGINAL_CONTENT_TYPE ? "Content-Type" : h.first] = h.second;
+    record["headers"] = headers;
+    if (!body.empty()) {
+        record["body_sha256"] = demo::sha256_hex(body);
+        if (body.size() <= MAX_RECORDED_BODY) record["body_base64"] = demo::base64_encode(body);
+    }
+
+    Fault fault;
+    bool faulted = take_fault(req.method, req.path, fault);
+    if (faulted && fault.delay_ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(fault.delay_ms));
+    if (faulted && fault.action != FaultAction::None) {
+        apply_fault(req, res, fault);
+        record["fault"] = action_name(fault.action);
+        record["status"] = fault.action == FaultAction::Drop ? 0 : res.status;
+        std::lock_guard<std::mutex> lock(g_state.mutex);
+        push_bounded(g_state.requests, record);
+        return;
+    }
+
+    std::string key = req.get_header_value("x-api-key");
+    bool key_ok;
+    {
+        std::lock_guard<std::mutex> lock(g_state.mutex);
+        key_ok = !key.empty() && key == g_state.options.key;
+    }
+    if (!key_ok) {
+        send_json(res, 401, error_body("API Key inválida"));
+    } else {
+        switch (route) {
+            case Route::Catalogue: send_json(res, 200, catalogue_json()); break;
+            case Route::Task: get_task(req.matches[1].str(), res); break;
+            case Route::Submit: {
+                json::Object sub{{"time", now_hms()}};
+                submit(req, body, res, sub);
+                sub["status"] = res.status;
+                for (const char* k : {"operation", "awaitResult", "priority", "callbackUrl"}) {
+                    auto it = sub.find("fields");
+                    if (it != sub.end()) {
+                        json::Value v = it->second.get(k);
+                        if (v.is_string()) sub[k] = v;
+                    }
+                }
+                sub["content_type"] = req.get_header_value(ORIGINAL_CONTENT_TYPE);
+                if (body.size() <= MAX_RECORDED_BODY) sub["body_base64"] = demo::base64_encode(body);
+                sub["body_size"] = static_cast<double>(body.size());
+                std::lock_guard<std::mutex> lock(g_state.mutex);
+                push_bounded(g_state.submissions, sub);
+                break;
+            }
+            case Route::Unknown: send_json(res, 404, error_body("rota não encontrada")); break;
+        }
+    }
+    record["status"] = res.status;
+    std::lock_guard<std::mutex> lock(g_state.mutex);
+    push_bounded(g_state.requests, record);
+}
+
+// --- control endpoints ----------------------------------------------------------------------
+
+bool control_allowed(const httplib::Request& req, httplib::Response& res) {
+    if (is_loopback(req.remote_addr)) return true;
+    send_json(res, 403, error_body("controle só pela interface local"));
+    return false;
+}
+
+bool parse_control_body(const httplib::Request& req, httplib::Response& res, json::Value& out) {
+    if (req.body.empty()) {
+        out = json::Object{};
+        return true;
+    }
+    try {
+        out = json::parse(req.body);
+        return true;
+    } catch (const std::exception& e) {
+        send_json(res, 400, error_body(std::string("JSON inválido: ") + e.what()));
+        return false;
+    }
+}
+
+void control_add_faults(const httplib::Request& req, httplib::Response& res) {
+    json::Value body;
+    if (!control_allowed(req, res) || !parse_control_body(req, res, body)) return;
+    json::Array items = body.is_array() ? body.as_array() : json::Array{body};
+    std::vector<Fault> parsed;
+    for (const auto& item : items) {
+        Fault f;
+        std::string error;
+        if (!fault_from_json(item, f, error)) return send_json(res, 400, error_body(error));
+        parsed.push_back(f);
+    }
+    std::lock_guard<std::mutex> lock(g_state.mutex);
+    for (auto& f : parsed) g_state.faults.push_back(f);
+    send_json(res, 200, json::Object{{"pending", static_cast<double>(g_state.faults.size())}});
+}
+
+void control_state(const httplib::Request& req, httplib::Response& res, bool with_records) {
+    if (!control_allowed(req, res)) return;
+    std::lock_guard<std::mutex> lock(g_state.mutex);
+    json::Array faults;
+    for (const auto& f : g_state.faults) faults.push_back(fault_to_json(f));
+    json::Object o{{"credits", static_cast<double>(g_state.credits)},
+                   {"faults", faults},
+                   {"request_count", static_cast<double>(g_state.requests.size())},
+                   {"submission_count", static_cast<double>(g_state.submissions.size())}};
+    if (with_records) {
+        o["requests"] = g_state.requests;
+        o["submissions"] = g_state.submissions;
+    }
+    send_json(res, 200, o);
+}
+
+void control_reset(const httplib::Request& req, httplib::Response& res, long long initial_credits) {
+    json::Value body;
+    if (!control_allowed(req, res) || !parse_control_body(req, res, body)) return;
+    std::lock_guard<std::mutex> lock(g_state.mutex);
+    g_state.faults.clear();
+    g_state.requests.clear();
+    g_state.submissions.clear();
+    g_state.tasks.clear();
+    g_state.credits = initial_credits;
+    if (body.get("credits").is_number()) g_state.credits = static_cast<long long>(std::max(0.0, body.get("credits").as_number()));
+    if (body.get("task_ms").is_number()) g_state.options.task_ms = clamp_int(body.get("task_ms"), 0, 600000, 200);
+    send_json(res, 200, json::Object{{"credits", static_cast<double>(g_state.credits)}});
+}
+
+void control_credits(const httplib::Request& req, httplib::Response& res) {
+    json::Value body;
+    if (!control_allowed(req, res) || !parse_control_body(req, res, body)) return;
+    if (!body.get("credits").is_number()) return send_json(res, 400, error_body("informe 'credits'"));
+    std::lock_guard<std::mutex> lock(g_state.mutex);
+    g_state.credits = static_cast<long long>(std::max(0.0, body.get("credits").as_number()));
+    send_json(res, 200, json::Object{{"credits", static_cast<double>(g_state.credits)}});
+}
+
+// --- program ------------------------------------------------------------------------------
+
+const char* const USAGE =
+    "Uso: dorvane-demo-service [--host HOST] [--port PORTA] [--key CHAVE] [--credits N] [--task-ms MS]\n"
+    "\n"
+    "Serviço de demonstração do Dorvane: responde às chamadas do cliente em /api/operations.\n"
+    "  --host HOST    endereço de escuta (padrão 127.0.0.1)\n"
+    "  --port PORTA   porta (padrão 0: uma porta livre)\n"
+    "  --key CHAVE    API Key aceita (padrão demo-key)\n"
+    "  --credits N    créditos iniciais (padrão 1000)\n"
+    "  --task-ms MS   duração de uma tarefa (padrão 200)\n"
+    "Mostra \"listening on http://HOST:PORTA\" na saída padrão quando está pronto.\n";
+
+bool parse_number(const std::string& s, long long lo, long long hi, long long& out) {
+    if (s.empty() || s.size() > 18) return false;
+    for (char c : s) {
+        if (c < '0' || c > '9') return false;
+    }
+    out = std::stoll(s);
+    return out >= lo && out <= hi;
+}
+
+int parse_options(int argc, char** argv, Options& o) {
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        if (a == "--help" || a == "-h") {
+            std::fputs(USAGE, stdout);
+            return 0;
+        }
+        std::string value;
+        size_t eq = a.find('=');
+        std::string name = a.substr(0, eq);
+        if (eq != std::string::npos) {
+            value = a.substr(eq + 1);
+        } else if (i + 1 < argc) {
+            value = argv[++i];
+        } else {
+            std::fprintf(stderr, "dorvane-demo-service: a opção %s exige um valor\n", name.c_str());
+            return 64;
+        }
+        long long n = 0;
+        if (name == "--host" && !value.empty()) {
+            o.host = value;
+        } else if (name == "--port" && parse_number(value, 0, 65535, n)) {
+            o.port = static_cast<int>(n);
+        } else if (name == "--key" && !value.empty()) {
+            o.key = value;
+        } else if (name == "--credits" && parse_number(value, 0, 1000000000000LL, n)) {
+            o.credits = n;
+        } else if (name == "--task-ms" && parse_number(value, 0, 600000, n)) {
+            o.task_ms = static_cast<int>(n);
+        } else {
+            std::fprintf(stderr, "dorvane-demo-service: opção inválida: %s\n%s", a.c_str(), USAGE);
+            return 64;
+        }
+    }
+    return -1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    int rc = parse_options(argc, argv, options);
+    if (rc >= 0) return rc;
+
+    // SIGINT/SIGTERM are taken by one thread with sigwait, so that stopping the server happens
+    // outside a signal handler. Writes to a peer that went away must not kill the process.
+    std::signal(SIGPIPE, SIG_IGN);
+    sigset_t stop_signals;
+    sigemptyset(&stop_signals);
+    sigaddset(&stop_signals, SIGINT);
+    sigaddset(&stop_signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+
+    g_state.options = options;
+    g_state.credits = options.credits;
+    const long long initial_credits = options.credits;
+
+    httplib::Server server;
+    server.set_payload_max_length(MAX_REQUEST_BYTES);
+    server.set_read_timeout(30);
+
+    // cpp-httplib 0.11 always runs its own multipart parser on a multipart/form-data body, even
+    // for a raw content reader (which then fails), and keeps no copy of the raw bytes. The demo
+    // service must see the bytes exactly as sent, so before the body is read the Content-Type is
+    // moved to a private header and the body arrives untouched. The Request is a non-const local
+    // of the library; only its header map is changed.
+    server.set_pre_routing_handler([](const httplib::Request& creq, httplib::Response&) {
+        auto& req = const_cast<httplib::Request&>(creq);
+        req.headers.erase(ORIGINAL_CONTENT_TYPE);
+        auto it = req.headers.find("Content-Type");
+        if (it != req.headers.end()) {
+            std::string value = it->second;
+            req.headers.erase(it);
+            req.headers.emplace(ORIGINAL_CONTENT_TYPE, value);
+        }
+        return httplib::Server::HandlerResponse::Unhandled;
+    });
+
+    server.Get("/api/operations", [](const httplib::Request& req, httplib::Response& res) {
+        api_request(req, res, "", Route::Catalogue);
+    });
+    server.Get(R"(/api/operations/([^/]+))", [](const httplib::Request& req, httplib::Response& res) {
+        api_request(req, res, "", Route::Task);
+    });
+    server.Post("/api/operations",
+                [](const httplib::Request& req, httplib::Response& res, const httplib::ContentReader& reader) {
+                    std::string body;
+                    bool complete = reader([&](const char* data, size_t len) {
+                        if (body.size() + len > MAX_REQUEST_BYTES) return false;
+                        body.append(data, len);
+                        return true;
+                    });
+                    if (!complete) {
+                        res.set_header("Connection", "close");
+                        send_json(res, 413, error_body("requisição grande demais ou incompleta"));
+                        return;
+                    }
+                    api_request(req, res, body, Route::Submit);
+                });
+
+    server.Post("/__control/faults", control_add_faults);
+    server.Get("/__control/faults", [](const httplib::Request& req, httplib::Response& res) {
+        control_state(req, res, false);
+    });
+    server.Get("/__control/received", [](const httplib::Request& req, httplib::Response& res) {
+        control_state(req, res, true);
+    });
+    server.Post("/__control/reset", [initial_credits](const httplib::Request& req, httplib::Response& res) {
+        control_reset(req, res, initial_credits);
+    });
+    server.Post("/__control/credits", control_credits);
+
+    server.Get(R"(/api/.*)", [](const httplib::Request& req, httplib::Response& res) {
+        api_request(req, res, "", Route::Unknown);
+    });
+    server.set_error_handler([](const httplib::Request&, httplib::Response& res) {
+        if (res.body.empty()) send_json(res, res.status, error_body("rota não encontrada"));
+    });
+    server.set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr ep) {
+        std::string what = "?";
+        try {
+            if (ep) std::rethrow_exception(ep);
+        } catch (const std::exception& e) {
+            what = e.what();
+        } catch (...) {
+        }
+        log_stderr("erro interno: " + what);
+        send_json(res, 500, error_body("erro interno do serviço de demonstração"));
+    });
+    server.set_logger([](const httplib::Request& req, const httplib::Response& res) {
+        std::string in = req.get_header_value("Content-Length");
+        std::string fault = res.get_header_value("X-Demo-Fault");
+        log_stderr(req.remote_addr + " " + req.method + " " + req.path + " -> " + std::to_string(res.status) +
+                   (in.empty() ? "" : " (" + in + " bytes recebidos)") +
+                   (fault.empty() ? "" : " [falha simulada: " + fault + "]"));
+    });
+
+    int port = options.port;
+    if (port == 0) {
+        port = server.bind_to_any_port(options.host);
+    } else if (!server.bind_to_port(options.host, port)) {
+        port = -1;
+    }
+    if (port <= 0) {
+        std::fprintf(stderr, "dorvane-demo-service: não foi possível escutar em %s:%d\n", options.host.c_str(),
+                     options.port);
+        return 1;
+    }
+
+    std::thread([&server, stop_signals] {
+        int sig = 0;
+        sigwait(&stop_signals, &sig);
+        server.stop();
+    }).detach();
+
+    std::printf("listening on http://%s:%d\n", options.host.c_str(), port);
+    std::fflush(stdout);
+    bool ok = server.listen_after_bind();
+    log_stderr("serviço encerrado");
+    std::fflush(stdout);
+    // Workers may sit in a keep-alive wait for seconds; nothing is left to save, so leave now.
+    _exit(ok ? 0 : 1);
+}
