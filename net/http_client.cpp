@@ -40,7 +40,10 @@ std::string quoted_name(const std::string& name) {
 
 size_t utf16_units(const std::wstring& s) {
     size_t n = 0;
-    for (wchar_t c : s) n += (sizeof(wchar_t) > 2 && static_cast<uint32_t>(c) > 0xFFFF) ? 2 : 1;
+    for (wchar_t c : s) {
+        const uint32_t code_point = static_cast<uint32_t>(c);  // UTF-32 where wchar_t is 32 bits
+        n += code_point > 0xFFFF ? 2 : 1;
+    }
     return n;
 }
 
