@@ -1,0 +1,210 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "core/fileutils.h"
+#include "imaging/pdf_writer.h"
+#include "support/support.h"
+#include "tiff_builder.h"
+
+using testing_support::TempDir;
+using Bytes = std::vector<uint8_t>;
+
+namespace {
+
+tiff::Page make_page(uint32_t w, uint32_t h, tiff::PageKind kind, Bytes data) {
+    tiff::Page p;
+    p.width = w;
+    p.height = h;
+    p.kind = kind;
+    p.data = std::move(data);
+    return p;
+}
+
+std::string build(const std::vector<tiff::Page>& pages) {
+    pdf::Writer w;
+    const Bytes b = w.build(pages);
+    return std::string(b.begin(), b.end());
+}
+
+// A JPEG stream that is only a frame header, enough for the writer.
+Bytes jpeg_frame(uint16_t w, uint16_t h, uint8_t components) {
+    return {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x04, 0x00, 0x00,  // an APP0 segment to skip
+            0xFF, 0xC0, 0x00, 0x11, 0x08, uint8_t(h >> 8), uint8_t(h), uint8_t(w >> 8), uint8_t(w), components,
+            0xFF, 0xD9};
+}
+
+// Checks the cross-reference table against the body: every entry 20 bytes and pointing at
+// "N 0 obj", startxref pointing at "xref". Returns the number of objects (the /Size).
+int check_xref(const std::string& pdf) {
+    const size_t xref = pdf.rfind("\nxref\n") + 1;
+    const size_t sx = pdf.rfind("startxref\n");
+    EXPECT_EQ(std::stoull(pdf.substr(sx + 10)), xref);
+    size_t pos = xref + 5;
+    const size_t eol = pdf.find('\n', pos);
+    const int count = std::stoi(pdf.substr(pos + 2, eol - pos - 2));
+    pos = eol + 1;
+    EXPECT_EQ(pdf.substr(pos, 20), "0000000000 65535 f \n");
+    for (int id = 1; id < count; ++id) {
+        const std::string entry = pdf.substr(pos + 20 * size_t(id), 20);
+        EXPECT_TRUE(std::regex_match(entry, std::regex("[0-9]{10} 00000 n \n"))) << entry;
+        const size_t off = std::stoull(entry.substr(0, 10));
+        const std::string head = std::to_string(id) + " 0 obj\n";
+        EXPECT_EQ(pdf.compare(off, head.size(), head), 0) << "object " << id;
+    }
+    EXPECT_EQ(pdf.substr(pos + 20 * size_t(count), 8), "trailer\n");
+    EXPECT_NE(pdf.find("<< /Size " + std::to_string(count) + " /Root 1 0 R >>\n"), std::string::npos);
+    EXPECT_EQ(pdf.substr(pdf.size() - 6), "%%EOF\n");
+    return count;
+}
+
+}  // namespace
+
+TEST(PdfWriter, GrayFaxPage) {
+    const std::string pdf = build({make_page(1728, 2292, tiff::PageKind::Gray, Bytes(1728 * 2292, 0x80))});
+    EXPECT_EQ(pdf.substr(0, 15), std::string("%PDF-1.4\n%\xE2\xE3\xCF\xD3\n"));
+    EXPECT_EQ(check_xref(pdf), 6);
+    EXPECT_NE(pdf.find("1 0 obj\n<< /Type /Catalog /Pages 2 0 R >>\nendobj\n"), std::string::npos);
+    EXPECT_NE(pdf.find("2 0 obj\n<< /Type /Pages /Kids [ 3 0 R ] /Count 1 >>\nendobj\n"), std::string::npos);
+    EXPECT_NE(pdf.find("5 0 obj\n<< /Type /XObject /Subtype /Image /Width 1728 /Height 2292 /ColorSpace "
+                       "/DeviceGray /BitsPerComponent 8 /Length 3960576 >>\nstream\n"),
+              std::string::npos);
+    EXPECT_NE(pdf.find("4 0 obj\n<< /Length 38 >>\nstream\nq 1728.00 0 0 2292.00 0 0 cm /Img Do Q\nendstream\nendobj\n"),
+              std::string::npos);
+    EXPECT_NE(pdf.find("3 0 obj\n<< /Type /Page /Parent 2 0 R /MediaBox [0 0 1728.00 2292.00] /Contents 4 0 R "
+                       "/Resources << /XObject << /Img 5 0 R >> >> >>\nendobj\n"),
+              std::string::npos);
+    // Objects appear as image, contents, page.
+    EXPECT_LT(pdf.find("5 0 obj"), pdf.find("4 0 obj"));
+    EXPECT_LT(pdf.find("4 0 obj"), pdf.find("3 0 obj"));
+}
+
+TEST(PdfWriter, ContentStreamOfSmallPage) {
+    const std::string pdf = build({make_page(100, 50, tiff::PageKind::Rgb, Bytes(100 * 50 * 3, 1))});
+    EXPECT_NE(pdf.find("<< /Length 35 >>\nstream\nq 100.00 0 0 50.00 0 0 cm /Img Do Q\nendstream\n"),
+              std::string::npos);
+    EXPECT_NE(pdf.find("/ColorSpace /DeviceRGB /BitsPerComponent 8 /Length 15000 >>"), std::string::npos);
+}
+
+TEST(PdfWriter, BilevelRowsAreEmbeddedUnchanged) {
+    const Bytes rows = {0xA5, 0xC0, 0x3C, 0x40};
+    const std::string pdf = build({make_page(10, 2, tiff::PageKind::Bilevel, rows)});
+    const std::string dict = "/Width 10 /Height 2 /ColorSpace /DeviceGray /BitsPerComponent 1 /Length 4 >>\nstream\n";
+    const size_t at = pdf.find(dict);
+    ASSERT_NE(at, std::string::npos);
+    EXPECT_EQ(pdf.substr(at + dict.size(), 4 + 11), std::string(rows.begin(), rows.end()) + "\nendstream\n");
+}
+
+TEST(PdfWriter, TwoPagesAndObjectNumbers) {
+    const std::string pdf = build({make_page(1, 1, tiff::PageKind::Gray, {0}), make_page(2, 1, tiff::PageKind::Gray, {0, 1})});
+    EXPECT_NE(pdf.find("<< /Type /Pages /Kids [ 3 0 R 6 0 R ] /Count 2 >>\n"), std::string::npos);
+    EXPECT_NE(pdf.find("6 0 obj\n<< /Type /Page /Parent 2 0 R /MediaBox [0 0 2.00 1.00] /Contents 7 0 R "
+                       "/Resources << /XObject << /Img 8 0 R >> >> >>\n"),
+              std::string::npos);
+    EXPECT_EQ(check_xref(pdf), 9);
+}
+
+TEST(PdfWriter, JpegTakesSizeAndColourFromFrame) {
+    struct Row {
+        const char* name;
+        uint8_t components;
+        const char* space;
+    } rows[] = {{"three components", 3, "/DeviceRGB"}, {"one component", 1, "/DeviceGray"}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const Bytes jpeg = jpeg_frame(640, 480, row.components);
+        const std::string pdf = build({make_page(10, 10, tiff::PageKind::Jpeg, jpeg)});
+        EXPECT_NE(pdf.find("/Width 640 /Height 480 /ColorSpace " + std::string(row.space) +
+                           " /BitsPerComponent 8 /Filter /DCTDecode /Length " + std::to_string(jpeg.size()) + " >>"),
+                  std::string::npos);
+        EXPECT_NE(pdf.find("/MediaBox [0 0 640.00 480.00]"), std::string::npos);
+        check_xref(pdf);
+    }
+    // No frame header: the page's own size, RGB.
+    const Bytes no_frame = {0xFF, 0xD8, 0xFF, 0xD9, 0, 0, 0, 0};
+    const std::string pdf = build({make_page(30, 20, tiff::PageKind::Jpeg, no_frame)});
+    EXPECT_NE(pdf.find("/Width 30 /Height 20 /ColorSpace /DeviceRGB /BitsPerComponent 8 /Filter /DCTDecode"),
+              std::string::npos);
+}
+
+TEST(PdfWriter, JpegWithoutAnySizeWritesNothing) {
+    TempDir dir;
+    const std::string out = dir.file("x.pdf");
+    pdf::Writer w;
+    EXPECT_FALSE(w.generate({make_page(0, 0, tiff::PageKind::Jpeg, {0xFF, 0xD8, 0xFF, 0xD9})}, out));
+    EXPECT_FALSE(fileutils::exists(out));
+}
+
+TEST(PdfWriter, LargePagesAreCappedKeepingShape) {
+    const std::string pdf = build({make_page(20000, 10000, tiff::PageKind::Jpeg, jpeg_frame(20000, 10000, 3))});
+    EXPECT_NE(pdf.find("/MediaBox [0 0 14400.00 7200.00]"), std::string::npos);
+    EXPECT_NE(pdf.find("/Width 20000 /Height 10000"), std::string::npos);
+    const std::string tall = build({make_page(1000, 30000, tiff::PageKind::Jpeg, jpeg_frame(1000, 30000, 1))});
+    EXPECT_NE(tall.find("/MediaBox [0 0 480.00 14400.00]"), std::string::npos);
+}
+
+TEST(PdfWriter, UnequalResolutionScalesHeight) {
+    tiff::Page fax = make_page(1728, 1100, tiff::PageKind::Bilevel, Bytes(216 * 1100, 0xFF));
+    fax.aspect = 204.0 / 98.0;
+    const std::string pdf = build({fax});
+    EXPECT_NE(pdf.find("/MediaBox [0 0 1728.00 2289.80]"), std::string::npos);
+    EXPECT_NE(pdf.find("q 1728.00 0 0 2289.80 0 0 cm /Img Do Q"), std::string::npos);
+    EXPECT_NE(pdf.find("/Width 1728 /Height 1100"), std::string::npos);
+}
+
+TEST(PdfWriter, GenerateWritesFileAndRefusesEmpty) {
+    TempDir dir;
+    const std::string out = dir.file("out.pdf");
+    pdf::Writer w;
+    EXPECT_FALSE(w.generate({}, out));
+    EXPECT_FALSE(fileutils::exists(out));
+    const std::vector<tiff::Page> pages = {make_page(2, 2, tiff::PageKind::Gray, {1, 2, 3, 4})};
+    ASSERT_TRUE(w.generate(pages, out));
+    EXPECT_EQ(testing_support::read_bytes(out), w.buffer);
+    // generate() starts afresh, so a writer can be reused.
+    ASSERT_TRUE(w.generate(pages, out));
+    EXPECT_EQ(testing_support::read_bytes(out), pdf::Writer().build(pages));
+    EXPECT_FALSE(w.generate(pages, dir.file("missing-folder/out.pdf")));
+}
+
+// Byte-exact output of a small two-page file, kept as a golden file. UPDATE_GOLDEN=1 rewrites it.
+TEST(PdfWriter, MatchesGoldenFile) {
+    std::vector<tiff::Page> pages = {make_page(3, 2, tiff::PageKind::Rgb, Bytes(18, 0x7F)),
+                                     make_page(9, 2, tiff::PageKind::Bilevel, {0xFF, 0x80, 0x00, 0x00})};
+    pages[1].aspect = 2.0;
+    const Bytes got = pdf::Writer().build(pages);
+    const std::string golden = std::string(DORVANE_SOURCE_DIR) + "/tests/golden/imaging/two_pages.pdf";
+    if (std::getenv("UPDATE_GOLDEN")) testing_support::write_bytes(golden, got);
+    EXPECT_EQ(got, testing_support::read_bytes(golden));
+}
+
+TEST(ConvertTiffToPdf, ReportsEachFailure) {
+    TempDir dir;
+    std::string error;
+    const std::string missing = dir.file("missing.tif");
+    EXPECT_FALSE(pdf::convert_tiff_to_pdf(missing, dir.file("a.pdf"), error));
+    EXPECT_EQ(error, "Não foi possível ler o arquivo: " + missing);
+
+    testing_support::write_bytes(dir.file("empty-chain.tif"), {'I', 'I', 42, 0, 0, 0, 0, 0});
+    EXPECT_FALSE(pdf::convert_tiff_to_pdf(dir.file("empty-chain.tif"), dir.file("b.pdf"), error));
+    EXPECT_EQ(error, "No readable pages in TIFF");
+
+    testing_support::write_text(dir.file("text.tif"), "hello world");
+    EXPECT_FALSE(pdf::convert_tiff_to_pdf(dir.file("text.tif"), dir.file("c.pdf"), error));
+    EXPECT_EQ(error, "Not a TIFF file");
+
+    const Bytes good = tiff_builder::Builder().build({{tiff_builder::image(2, 1, 8, 1, 1), {{0, 255}}}});
+    testing_support::write_bytes(dir.file("good.tif"), good);
+    EXPECT_FALSE(pdf::convert_tiff_to_pdf(dir.file("good.tif"), dir.file("no-such-folder/d.pdf"), error));
+    EXPECT_EQ(error, "Failed to write PDF");
+
+    error.clear();
+    ASSERT_TRUE(pdf::convert_tiff_to_pdf(dir.file("good.tif"), dir.file("e.pdf"), error));
+    EXPECT_EQ(error, "");
+    const Bytes pdf = testing_support::read_bytes(dir.file("e.pdf"));
+    EXPECT_EQ(std::string(pdf.begin(), pdf.begin() + 8), "%PDF-1.4");
+}

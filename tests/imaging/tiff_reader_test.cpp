@@ -1,0 +1,441 @@
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "imaging/tiff_reader.h"
+#include "tiff_builder.h"
+
+using tiff::PageKind;
+using namespace tiff_builder;
+using Bytes = std::vector<uint8_t>;
+
+namespace {
+
+std::vector<tiff::Page> read(const Bytes& file) {
+    tiff::Reader r;
+    return r.read(file.data(), file.size());
+}
+
+std::string read_error(const Bytes& file) {
+    try {
+        read(file);
+    } catch (const std::runtime_error& e) {
+        return e.what();
+    }
+    return "(no error)";
+}
+
+Bytes one_page(const std::vector<Field>& fields, const std::vector<Bytes>& strips, bool le = true) {
+    return Builder(le).build({{fields, strips}});
+}
+
+std::vector<Field> with(std::vector<Field> fields, const std::vector<Field>& extra) {
+    fields.insert(fields.end(), extra.begin(), extra.end());
+    return fields;
+}
+
+}  // namespace
+
+TEST(TiffReader, RefusesBadHeaders) {
+    struct Row {
+        const char* name;
+        Bytes file;
+        const char* message;
+    } rows[] = {
+        {"seven bytes", {'I', 'I', 42, 0, 8, 0, 0}, "File too small for TIFF"},
+        {"no byte order mark", {'I', 'M', 42, 0, 8, 0, 0, 0}, "Not a TIFF file"},
+        {"magic 41", {'I', 'I', 41, 0, 8, 0, 0, 0}, "Invalid TIFF magic number"},
+        {"big-endian magic read little-endian", {'M', 'M', 42, 0, 0, 0, 0, 8}, "Invalid TIFF magic number"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(read_error(row.file), row.message);
+    }
+}
+
+TEST(TiffReader, EmptyResultWithoutDirectory) {
+    EXPECT_TRUE(read({'M', 'M', 0, 42, 0, 0, 0, 0}).empty());
+    // First offset equal to the file size.
+    EXPECT_TRUE(read({'I', 'I', 42, 0, 8, 0, 0, 0}).empty());
+    EXPECT_TRUE(read({'I', 'I', 42, 0, 0xFF, 0xFF, 0xFF, 0xFF}).empty());
+}
+
+TEST(TiffReader, ReadsBothByteOrdersAndClassicMagic43) {
+    const Bytes pixels = {0, 64, 128, 255};
+    for (bool le : {true, false}) {
+        SCOPED_TRACE(le ? "II" : "MM");
+        Bytes file = one_page(image(2, 2, 8, 1, 1), {pixels}, le);
+        auto pages = read(file);
+        ASSERT_EQ(pages.size(), 1u);
+        EXPECT_EQ(pages[0].kind, PageKind::Gray);
+        EXPECT_EQ(pages[0].width, 2u);
+        EXPECT_EQ(pages[0].data, pixels);
+        // Magic 43 with the classic layout reads the same.
+        file[le ? 2 : 3] = 43;
+        pages = read(file);
+        ASSERT_EQ(pages.size(), 1u);
+        EXPECT_EQ(pages[0].data, pixels);
+    }
+}
+
+TEST(TiffReader, ReadsRealBigTiff) {
+    for (bool le : {true, false}) {
+        SCOPED_TRACE(le ? "II" : "MM");
+        const Bytes file = Builder(le, true).build({{image(3, 1, 8, 3, 2), {{1, 2, 3, 4, 5, 6, 7, 8, 9}}}});
+        const auto pages = read(file);
+        ASSERT_EQ(pages.size(), 1u);
+        EXPECT_EQ(pages[0].kind, PageKind::Rgb);
+        EXPECT_EQ(pages[0].data, (Bytes{1, 2, 3, 4, 5, 6, 7, 8, 9}));
+    }
+}
+
+TEST(TiffReader, SelfLinkedDirectoryYields1001Pages) {
+    Bytes file = one_page(image(1, 1, 8, 1, 1), {{7}});
+    // Point the directory's next offset at itself.
+    const uint32_t ifd = file[4] | (file[5] << 8);
+    const size_t next = ifd + 2 + 12 * size_t(file[ifd] | (file[ifd + 1] << 8));
+    for (int i = 0; i < 4; ++i) file[next + size_t(i)] = uint8_t(ifd >> (8 * i));
+    EXPECT_EQ(read(file).size(), 1001u);
+}
+
+TEST(TiffReader, CutDirectoryKeepsWholeEntries) {
+    Bytes file = one_page(image(2, 1, 8, 1, 1), {{10, 20}});
+    // Remove the next-offset word and half of the last entry: the strip byte counts are lost.
+    file.resize(file.size() - 4 - 6);
+    tiff::Reader r;
+    r.read(file.data(), file.size());
+    const uint32_t ifd = r.u32(4);
+    const tiff::Reader::IFD d = r.read_ifd(ifd);
+    EXPECT_EQ(d.tags.size(), 7u);
+    // `next` comes from where the cut entry starts: its tag (279) and type (LONG).
+    EXPECT_EQ(d.next, 279u | (4u << 16));
+    EXPECT_TRUE(read(file).empty());  // no strip byte counts: no strips, no tiles, no page
+}
+
+TEST(TiffReader, ValueLookups) {
+    const Bytes file = one_page(with(image(2, 1, 8, 3, 2), {{258, SHORT, {8, 8, 8}}, {282, RATIONAL, {300, 1}}}),
+                                {{1, 2, 3, 4, 5, 6}});
+    tiff::Reader r;
+    ASSERT_EQ(r.read(file.data(), file.size()).size(), 1u);
+    const auto d = r.read_ifd(r.u32(4));
+    // The first BitsPerSample entry (SHORT 8 from image()) wins over the later triple.
+    EXPECT_EQ(r.get_value(d, 258, 0), 8u);
+    EXPECT_EQ(r.get_value(d, 282, 0), 300u);  // RATIONAL gives its numerator
+    EXPECT_EQ(r.get_value(d, 999, 42), 42u);
+    for (const auto& t : d.tags) {
+        if (t.tag == 258 && t.count == 3) {
+            EXPECT_EQ(r.read_offsets(t), (std::vector<uint32_t>{8, 8, 8}));
+        }
+    }
+}
+
+TEST(TiffReader, ForgedCountIsBoundedByTheFile) {
+    Bytes file = one_page(image(1, 1, 8, 1, 1), {{9}});
+    tiff::Reader r;
+    r.read(file.data(), file.size());
+    tiff::Reader::Tag t;
+    t.tag = 273;
+    t.type = LONG;
+    t.count = 0xFFFFFFFF;
+    t.value = 8;
+    t.value_pos = 0;
+    EXPECT_LE(r.read_offsets(t).size(), file.size() / 4);
+    t.type = 99;  // unknown type: zeros, still bounded
+    EXPECT_LE(r.read_offsets(t).size(), file.size());
+}
+
+TEST(TiffReader, BitsPerSampleAsTripleReadsFirstValue) {
+    auto fields = image(1, 1, 8, 3, 2);
+    fields[2] = {258, SHORT, {8, 8, 8}};
+    const auto pages = read(one_page(fields, {{1, 2, 3}}));
+    ASSERT_EQ(pages.size(), 1u);
+    EXPECT_EQ(pages[0].data, (Bytes{1, 2, 3}));
+}
+
+TEST(TiffReader, RefusesUnsupportedParametersBeforeStrips) {
+    struct Row {
+        const char* name;
+        std::vector<Field> fields;
+        const char* message;
+    } rows[] = {
+        {"4 bits", image(2, 2, 4, 1, 1), "TIFF com 4 bits por amostra não é suportado"},
+        {"16 bits", image(2, 2, 16, 1, 1), "TIFF com 16 bits por amostra não é suportado"},
+        {"predictor 3", with(image(2, 2, 8, 1, 1), {{317, SHORT, {3}}}), "TIFF com predictor 3 não é suportado"},
+        {"tiles", with(image(2, 2, 8, 1, 1), {{324, LONG, {8}}, {325, LONG, {4}}}),
+         "TIFF organizado em tiles não é suportado"},
+        {"YCbCr uncompressed", image(2, 2, 8, 3, 6),
+         "TIFF com interpretação fotométrica 6 e 3 amostra(s) por pixel não é suportado"},
+        {"CIELab", image(2, 2, 8, 3, 8),
+         "TIFF com interpretação fotométrica 8 e 3 amostra(s) por pixel não é suportado"},
+        {"RGB with one sample", image(2, 2, 8, 1, 2),
+         "TIFF com interpretação fotométrica 2 e 1 amostra(s) por pixel não é suportado"},
+        {"1-bit RGB", image(2, 2, 1, 3, 2), "TIFF de 1 bit com 3 amostras por pixel não é suportado"},
+        {"palette without map", image(2, 2, 8, 1, 3), "TIFF com paleta de cores ausente ou incompleta"},
+        {"short palette", with(image(2, 2, 8, 1, 3), {{320, SHORT, std::vector<uint64_t>(3 * 255, 0)}}),
+         "TIFF com paleta de cores ausente ou incompleta"},
+        {"CMYK with another ink set", with(image(1, 1, 8, 4, 5), {{332, SHORT, {2}}}),
+         "TIFF com interpretação fotométrica 5 e 4 amostra(s) por pixel não é suportado"},
+        {"zero samples", image(1, 1, 8, 0, 1), "TIFF com 0 amostras por pixel não é suportado"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        // The predictor and bits checks come first, so only the tiles row has no strips.
+        const bool tiles = std::string(row.name) == "tiles";
+        EXPECT_EQ(read_error(one_page(row.fields, tiles ? std::vector<Bytes>{} : std::vector<Bytes>{Bytes(64, 0)})),
+                  row.message);
+    }
+}
+
+TEST(TiffReader, SilentlySkippedDirectories) {
+    const Bytes good = {1, 2, 3, 4};
+    auto page = [&](std::vector<Field> f, std::vector<Bytes> s) { return PageSpec{std::move(f), std::move(s)}; };
+    const Bytes file = Builder().build({
+        page(image(0, 2, 8, 1, 1), {good}),                    // width 0
+        page(image(2, 2, 8, 1, 1), {}),                        // no strips, no tiles
+        page(image(2, 2, 8, 1, 1, 32771), {good}),             // unknown compression
+        page(image(2, 2, 8, 1, 1, 34712), {good}),             // JPEG 2000
+        page(image(2, 2, 8, 1, 1, 7), {good}),                 // JPEG without FF D8
+        page(image(2, 2, 8, 1, 1), {good}),
+    });
+    const auto pages = read(file);
+    ASSERT_EQ(pages.size(), 1u);
+    EXPECT_EQ(pages[0].data, good);
+}
+
+TEST(TiffReader, RowsPerStripVariantsCoverAllRows) {
+    const Bytes pixels = {1, 2, 3, 4, 5, 6};
+    for (uint64_t rps : {uint64_t(0), uint64_t(3), uint64_t(1000)}) {
+        SCOPED_TRACE(rps);
+        const auto pages = read(one_page(with(image(2, 3, 8, 1, 1), {{278, LONG, {rps}}}), {pixels}));
+        ASSERT_EQ(pages.size(), 1u);
+        EXPECT_EQ(pages[0].data, pixels);
+    }
+    // Three strips of one row each.
+    const auto pages = read(one_page(with(image(2, 3, 8, 1, 1), {{278, SHORT, {1}}}), {{1, 2}, {3, 4}, {5, 6}}));
+    ASSERT_EQ(pages.size(), 1u);
+    EXPECT_EQ(pages[0].data, pixels);
+}
+
+TEST(TiffReader, StripPastTheEndGivesIncompleteMessage) {
+    Bytes file = one_page(with(image(2, 2, 8, 1, 1), {{278, SHORT, {1}}}), {{1, 2}, {3, 4}});
+    // Second strip's offset beyond the end of the file.
+    tiff::Reader r;
+    r.read(file.data(), file.size());
+    const auto d = r.read_ifd(r.u32(4));
+    for (const auto& t : d.tags) {
+        if (t.tag == 273) {
+            const uint64_t second = t.value + 4;
+            file[second] = 0xF0;
+            file[second + 1] = 0xFF;
+        }
+    }
+    EXPECT_EQ(read_error(file), "TIFF com dados incompletos na página 1 (esperado 4 bytes, obtido 2)");
+}
+
+TEST(TiffReader, IncompleteMessageCountsProducedPages) {
+    const Bytes file = Builder().build({
+        {image(0, 2, 8, 1, 1), {{1}}},
+        {image(2, 2, 8, 1, 1), {{1, 2, 3}}},
+    });
+    EXPECT_EQ(read_error(file), "TIFF com dados incompletos na página 1 (esperado 4 bytes, obtido 3)");
+}
+
+TEST(TiffReader, WhiteIsZeroInversion) {
+    auto gray = read(one_page(image(2, 1, 8, 1, 0), {{0x00, 0xFF}}));
+    ASSERT_EQ(gray.size(), 1u);
+    EXPECT_EQ(gray[0].data, (Bytes{0xFF, 0x00}));
+    auto bilevel = read(one_page(image(10, 2, 1, 1, 0), {{0, 0, 0, 0}}));
+    ASSERT_EQ(bilevel.size(), 1u);
+    EXPECT_EQ(bilevel[0].kind, PageKind::Bilevel);
+    EXPECT_EQ(bilevel[0].data, (Bytes{0xFF, 0xC0, 0xFF, 0xC0}));
+    // BlackIsZero is left as decoded.
+    auto black = read(one_page(image(10, 1, 1, 1, 1), {{0x12, 0x34}}));
+    EXPECT_EQ(black[0].data, (Bytes{0x12, 0x34}));
+}
+
+TEST(TiffReader, MissingPhotometricMeansWhiteIsZeroUnlessColour) {
+    auto fields = image(1, 1, 8, 1, 0);
+    fields.erase(fields.begin() + 4);
+    EXPECT_EQ(read(one_page(fields, {{0x10}}))[0].data, (Bytes{0xEF}));
+    auto rgb = image(1, 1, 8, 3, 0);
+    rgb.erase(rgb.begin() + 4);
+    const auto pages = read(one_page(rgb, {{1, 2, 3}}));
+    EXPECT_EQ(pages[0].kind, PageKind::Rgb);
+    EXPECT_EQ(pages[0].data, (Bytes{1, 2, 3}));
+}
+
+TEST(TiffReader, AlphaSamplesAreDroppedPerPixel) {
+    const auto rgba = read(one_page(image(2, 1, 8, 4, 2), {{1, 2, 3, 255, 4, 5, 6, 128}}));
+    ASSERT_EQ(rgba.size(), 1u);
+    EXPECT_EQ(rgba[0].kind, PageKind::Rgb);
+    EXPECT_EQ(rgba[0].data, (Bytes{1, 2, 3, 4, 5, 6}));
+    const auto gray_alpha = read(one_page(image(3, 1, 8, 2, 1), {{10, 255, 20, 0, 30, 7}}));
+    EXPECT_EQ(gray_alpha[0].kind, PageKind::Gray);
+    EXPECT_EQ(gray_alpha[0].data, (Bytes{10, 20, 30}));
+}
+
+TEST(TiffReader, SeparatePlanesAreInterleaved) {
+    // Two rows, one strip per plane and row.
+    const auto fields = with(image(2, 2, 8, 3, 2), {{284, SHORT, {2}}, {278, SHORT, {1}}});
+    const auto pages = read(one_page(fields, {{1, 4}, {7, 10}, {2, 5}, {8, 11}, {3, 6}, {9, 12}}));
+    ASSERT_EQ(pages.size(), 1u);
+    EXPECT_EQ(pages[0].data, (Bytes{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}));
+    // A missing plane is not made up.
+    EXPECT_EQ(read_error(one_page(fields, {{1, 4}, {7, 10}, {2, 5}, {8, 11}, {3, 6}})),
+              "TIFF com dados incompletos na página 1 (esperado 12 bytes, obtido 10)");
+}
+
+TEST(TiffReader, PaletteBecomesRgb) {
+    std::vector<uint64_t> map(3 * 256, 0);
+    map[1] = 0xFF00;        // red of index 1
+    map[256 + 2] = 0x8000;  // green of index 2
+    map[512 + 2] = 0x1234;  // blue of index 2
+    const auto pages = read(one_page(with(image(3, 1, 8, 1, 3), {{320, SHORT, map}}), {{0, 1, 2}}));
+    ASSERT_EQ(pages.size(), 1u);
+    EXPECT_EQ(pages[0].kind, PageKind::Rgb);
+    EXPECT_EQ(pages[0].data, (Bytes{0, 0, 0, 0xFF, 0, 0, 0, 0x80, 0x12}));
+    // A 1-bit palette image with an 8-bit map (values below 256 are taken as they are).
+    const auto bits = read(one_page(with(image(3, 1, 1, 1, 3), {{320, SHORT, {10, 20, 30, 40, 50, 60}}}), {{0x40}}));
+    EXPECT_EQ(bits[0].data, (Bytes{10, 30, 50, 20, 40, 60, 10, 30, 50}));
+}
+
+TEST(TiffReader, CmykBecomesRgbLikeLibtiff) {
+    const auto pages = read(one_page(image(2, 1, 8, 4, 5), {{0, 0, 0, 0, 255, 128, 0, 64}}));
+    ASSERT_EQ(pages.size(), 1u);
+    EXPECT_EQ(pages[0].kind, PageKind::Rgb);
+    // k = 255 - 64 = 191; r = 191 * 0 / 255, g = 191 * 127 / 255, b = 191 * 255 / 255
+    EXPECT_EQ(pages[0].data, (Bytes{255, 255, 255, 0, 95, 191}));
+}
+
+TEST(TiffReader, FillOrder2IsReversed) {
+    const auto pages = read(one_page(with(image(8, 2, 1, 1, 1), {{266, SHORT, {2}}}), {{0x01, 0x0F}}));
+    ASSERT_EQ(pages.size(), 1u);
+    EXPECT_EQ(pages[0].data, (Bytes{0x80, 0xF0}));
+    // PackBits data is reversed before it is unpacked: literal run of 2 bytes.
+    const auto packed =
+        read(one_page(with(image(8, 2, 1, 1, 1, 32773), {{266, SHORT, {2}}}), {{0x80, 0x80, 0xF0}}));
+    EXPECT_EQ(packed[0].data, (Bytes{0x01, 0x0F}));
+}
+
+TEST(TiffReader, UnequalResolutionSetsAspect) {
+    auto fax = with(image(8, 1, 1, 1, 0), {{282, RATIONAL, {204, 1}}, {283, RATIONAL, {98, 1}}});
+    EXPECT_DOUBLE_EQ(read(one_page(fax, {{0}}))[0].aspect, 204.0 / 98.0);
+    auto square = with(image(8, 1, 1, 1, 0), {{282, RATIONAL, {300, 1}}, {283, RATIONAL, {600, 2}}});
+    EXPECT_DOUBLE_EQ(read(one_page(square, {{0}}))[0].aspect, 1.0);
+    EXPECT_DOUBLE_EQ(read(one_page(image(8, 1, 1, 1, 0), {{0}}))[0].aspect, 1.0);
+    auto zero = with(image(8, 1, 1, 1, 0), {{282, RATIONAL, {204, 0}}, {283, RATIONAL, {98, 1}}});
+    EXPECT_DOUBLE_EQ(read(one_page(zero, {{0}}))[0].aspect, 1.0);
+}
+
+TEST(TiffReader, PredictorUndoesDifferencesPerRow) {
+    const auto gray = read(one_page(with(image(3, 2, 8, 1, 1), {{317, SHORT, {2}}}), {{10, 1, 1, 200, 100, 0}}));
+    EXPECT_EQ(gray[0].data, (Bytes{10, 11, 12, 200, 44, 44}));
+    const auto rgb = read(one_page(with(image(2, 1, 8, 3, 2), {{317, SHORT, {2}}}), {{1, 2, 3, 1, 1, 1}}));
+    EXPECT_EQ(rgb[0].data, (Bytes{1, 2, 3, 2, 3, 4}));
+    // Ignored for 1-bit images.
+    const auto bits = read(one_page(with(image(8, 1, 1, 1, 1), {{317, SHORT, {2}}}), {{0x55}}));
+    EXPECT_EQ(bits[0].data, (Bytes{0x55}));
+}
+
+TEST(TiffReader, DeflateStripLengthChecks) {
+    struct Row {
+        const char* name;
+        Bytes strip;
+        const char* message;
+    } rows[] = {
+        {"one byte", {0x78}, "Data too short"},
+        {"zlib header and three bytes", {0x78, 0x9C, 1, 2, 3}, "Data too short for zlib"},
+    };
+    for (uint64_t compression : {uint64_t(8), uint64_t(32946)})
+        for (const Row& row : rows) {
+            SCOPED_TRACE(row.name);
+            EXPECT_EQ(read_error(one_page(image(1, 1, 8, 1, 1, uint32_t(compression)), {row.strip})), row.message);
+        }
+    // 01 02 is no zlib header: raw deflate from the first byte, one final stored block
+    // (LEN 2, NLEN ~2).
+    const Bytes raw = {0x01, 0x02, 0x00, 0xFD, 0xFF, 0xAB, 0xCD};
+    const auto pages = read(one_page(image(2, 1, 8, 1, 1, 8), {raw}));
+    EXPECT_EQ(pages[0].data, (Bytes{0xAB, 0xCD}));
+    // The same data wrapped in zlib (header 78 01, Adler-32 not checked).
+    Bytes wrapped = {0x78, 0x01};
+    wrapped.insert(wrapped.end(), raw.begin(), raw.end());
+    wrapped.insert(wrapped.end(), {0, 0, 0, 0});
+    EXPECT_EQ(read(one_page(image(2, 1, 8, 1, 1, 8), {wrapped}))[0].data, (Bytes{0xAB, 0xCD}));
+    // 78 00 looks like zlib but 0x7800 is no multiple of 31: raw deflate, an empty stored block
+    // and then a final one.
+    const Bytes not_zlib = {0x78, 0x00, 0x00, 0xFF, 0xFF, 0x01, 0x01, 0x00, 0xFE, 0xFF, 0xAB};
+    EXPECT_EQ(read(one_page(image(1, 1, 8, 1, 1, 8), {not_zlib}))[0].data, (Bytes{0xAB}));
+}
+
+TEST(TiffReader, PackBits) {
+    const Bytes packed = {0xFE, 0xAA, 0x02, 0x01, 0x02, 0x03, 0x80};
+    EXPECT_EQ(tiff::detail::unpack_bits(packed.data(), packed.size()), (Bytes{0xAA, 0xAA, 0xAA, 1, 2, 3}));
+    // Cut literal, header as last byte, output limit.
+    const Bytes cut = {0x05, 0x01, 0x02};
+    EXPECT_EQ(tiff::detail::unpack_bits(cut.data(), cut.size()), (Bytes{1, 2}));
+    const Bytes last = {0x00, 0x09, 0xFD};
+    EXPECT_EQ(tiff::detail::unpack_bits(last.data(), last.size()), (Bytes{9}));
+    const Bytes run = {0x81, 0x07};
+    EXPECT_EQ(tiff::detail::unpack_bits(run.data(), run.size(), 5), Bytes(5, 7));
+    const auto pages = read(one_page(image(3, 2, 8, 1, 1, 32773), {packed}));
+    EXPECT_EQ(pages[0].data, (Bytes{0xAA, 0xAA, 0xAA, 1, 2, 3}));
+}
+
+TEST(TiffReader, HugePagesAreRefusedBeforeAllocation) {
+    EXPECT_EQ(read_error(one_page(image(40000, 30000, 8, 1, 1), {{1}})),
+              "TIFF grande demais: a página 1 passa do limite de 1024 MB de imagem decodificada por arquivo");
+    EXPECT_EQ(read_error(one_page(image(2000000, 1, 8, 1, 1), {{1}})),
+              "TIFF grande demais: a página 1 tem 2000000 x 1 pixels");
+}
+
+TEST(TiffReader, JpegPassThroughAndTables) {
+    // A minimal abbreviated stream: SOI, SOF0 (8x8, 1 component), SOS, data, EOI.
+    const Bytes strip = {0xFF, 0xD8, 0xFF, 0xC0, 0, 11, 8, 0, 8, 0, 8, 1, 1, 0x11, 0,
+                         0xFF, 0xDA, 0, 8, 1, 1, 0, 0, 63, 0, 0x12, 0x34, 0xFF, 0xD9};
+    auto fields = image(0, 0, 8, 1, 1, 7);
+    auto pages = read(one_page(fields, {strip}));
+    ASSERT_EQ(pages.size(), 1u);
+    EXPECT_EQ(pages[0].kind, PageKind::Jpeg);
+    EXPECT_EQ(pages[0].width, 0u);
+    EXPECT_EQ(pages[0].data, strip);
+
+    // JPEGTables (SOI, DQT stub, EOI) go in right after SOI.
+    const Bytes tables = {0xFF, 0xD8, 0xFF, 0xDB, 0, 3, 0x55, 0xFF, 0xD9};
+    std::vector<uint64_t> t(tables.begin(), tables.end());
+    pages = read(one_page(with(fields, {{347, UNDEFINED, t}}), {strip}));
+    Bytes expected = {0xFF, 0xD8, 0xFF, 0xDB, 0, 3, 0x55};
+    expected.insert(expected.end(), strip.begin() + 2, strip.end());
+    EXPECT_EQ(pages[0].data, expected);
+
+    // RGB-coded data gets an Adobe marker with transform 0.
+    fields[4] = {262, SHORT, {2}};
+    pages = read(one_page(fields, {strip}));
+    ASSERT_GE(pages[0].data.size(), 18u);
+    EXPECT_EQ(Bytes(pages[0].data.begin() + 2, pages[0].data.begin() + 9), (Bytes{0xFF, 0xEE, 0, 14, 'A', 'd', 'o'}));
+    EXPECT_EQ(pages[0].data[17], 0);
+
+    // No frame header: refused, not written broken.
+    const Bytes no_frame = {0xFF, 0xD8, 0xFF, 0xD9};
+    EXPECT_EQ(read_error(one_page(image(8, 8, 8, 1, 1, 7), {no_frame})),
+              "TIFF com JPEG sem cabeçalho de quadro legível");
+}
+
+TEST(TiffReader, JpegStripsJoinWithRestartMarkers) {
+    auto strip = [](uint8_t rows, uint8_t data) {
+        return Bytes{0xFF, 0xD8, 0xFF, 0xC0, 0, 11, 8, 0, rows, 0, 16, 1, 1, 0x11, 0,
+                     0xFF, 0xDA, 0, 8, 1, 1, 0, 0, 63, 0, data, 0xFF, 0xD9};
+    };
+    const auto pages = read(one_page(with(image(16, 20, 8, 1, 1, 7), {{278, SHORT, {8}}}),
+                                     {strip(8, 0xA1), strip(8, 0xA2), strip(4, 0xA3)}));
+    ASSERT_EQ(pages.size(), 1u);
+    const Bytes expected = {0xFF, 0xD8, 0xFF, 0xC0, 0, 11, 8, 0, 20, 0, 16, 1, 1, 0x11, 0,
+                            0xFF, 0xDD, 0, 4, 0, 2,  // restart every 2 MCUs (one strip)
+                            0xFF, 0xDA, 0, 8, 1, 1, 0, 0, 63, 0,
+                            0xA1, 0xFF, 0xD0, 0xA2, 0xFF, 0xD1, 0xA3, 0xFF, 0xD9};
+    EXPECT_EQ(pages[0].data, expected);
+    // Strips whose height is not a whole number of MCU rows cannot be joined.
+    EXPECT_EQ(read_error(one_page(image(16, 10, 8, 1, 1, 7), {strip(5, 1), strip(5, 2)})),
+              "TIFF com JPEG em faixas que não formam uma imagem única não é suportado");
+}
