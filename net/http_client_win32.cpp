@@ -67,7 +67,10 @@ Response Client::request(const std::wstring& method, const std::string& url,
     const uint64_t started = sys::tick_count_ms();
     const ParsedUrl parsed = parse_url(url);
 
-    Handle connection(WinHttpConnect(session_, parsed.host.c_str(), parsed.port, 0));
+    // Windows refuses an empty host here; Wine accepts it and fails later at the send step, so
+    // the unsplittable URL is caught before asking.
+    Handle connection(parsed.host.empty() ? nullptr
+                                          : WinHttpConnect(session_, parsed.host.c_str(), parsed.port, 0));
     if (!connection.h) {
         response.error = "Connection failed";
         return response;
