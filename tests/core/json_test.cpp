@@ -6,6 +6,7 @@
 #include <limits>
 #include <stdexcept>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -170,6 +171,27 @@ TEST(Json, NestingUpToTheLimitParses) {
     const int over = json::MAX_DEPTH + 1;
     const std::string text = std::string(over, '[') + std::string(over, ']');
     EXPECT_THROW(json::parse(text), std::runtime_error);
+}
+
+TEST(Json, DeepestDocumentParsesOnAWorkerThread) {
+    // Service answers are parsed on worker threads, whose stacks may be smaller than main's.
+    std::string text;
+    for (int i = 0; i < json::MAX_DEPTH; ++i) text += "{\"k\":";
+    text += "0";
+    for (int i = 0; i < json::MAX_DEPTH; ++i) text += "}";
+    bool parsed = false;
+    std::string deep_error;
+    std::thread worker([&] {
+        try {
+            parsed = json::parse(text).is_object();
+            json::parse(std::string(100000, '['));
+        } catch (const std::exception& e) {
+            deep_error = e.what();
+        }
+    });
+    worker.join();
+    EXPECT_TRUE(parsed);
+    EXPECT_EQ(deep_error, "JSON nesting too deep");
 }
 
 TEST(Json, DepthCountsOpenContainersOnly) {
