@@ -271,6 +271,10 @@ TEST(Json, WritesGoldenForms) {
         {"truncated sequence", Value("\xE2\x82"), "\"\xEF\xBF\xBD\""},
         {"truncated then ascii", Value("\xE2\x82z"), "\"\xEF\xBF\xBDz\""},
         {"overlong", Value("\xC0\xAF"), "\"\xEF\xBF\xBD\xEF\xBF\xBD\""},
+        {"overlong three bytes", Value("\xE0\x80\x80"), "\"\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\""},
+        {"noncharacter U+FFFF kept", Value("\xEF\xBF\xBF"), "\"\xEF\xBF\xBF\""},
+        {"U+10FFFF kept", Value("\xF4\x8F\xBF\xBF"), "\"\xF4\x8F\xBF\xBF\""},
+        {"truncated four bytes", Value("\xF0\x9F\x98"), "\"\xEF\xBF\xBD\""},
         {"above U+10FFFF", Value("\xF4\x90\x80\x80"), "\"\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\""},
         {"byte FF", Value("\xFF"), "\"\xEF\xBF\xBD\""},
         {"latin1 e acute", Value("caf\xE9"), "\"caf\xEF\xBF\xBD\""},
@@ -322,6 +326,11 @@ TEST(Json, RoundTripsThroughTheWriter) {
         EXPECT_EQ(json::parse(json::stringify(v, 2)), v);
         EXPECT_EQ(json::stringify(v), s);
     }
+    EXPECT_EQ(json::stringify(json::parse("1.5e3")), "1500");
+    EXPECT_EQ(json::stringify(json::parse("-0")), "0");
+    EXPECT_EQ(json::stringify(json::parse("0.1")), "0.1");
+    // An escaped surrogate pair comes back as the character it encodes.
+    EXPECT_EQ(json::stringify(json::parse(R"("\ud83d\ude00")")), "\"\xF0\x9F\x98\x80\"");
 }
 
 TEST(Json, ParsesRealisticCatalogue) {
