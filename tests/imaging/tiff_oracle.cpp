@@ -1,0 +1,179 @@
+#include "tiff_oracle.h"
+
+#include "support/support.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
+#include <stdexcept>
+
+namespace tiff_oracle {
+
+uint64_t Directory::value(int tag, uint64_t fallback) const {
+    auto it = tags.find(tag);
+    if (it == tags.end() || it->second.empty()) return fallback;
+    return it->second.front();
+}
+
+uint32_t Directory::rows_per_strip() const {
+    uint64_t rps = value(278, height());
+    if (rps == 0 || rps > height()) rps = height();
+    return static_cast<uint32_t>(rps);
+}
+
+size_t Directory::row_bytes() const {
+    return (static_cast<size_t>(width()) * samples_per_pixel() * bits_per_sample() + 7) / 8;
+}
+
+uint32_t Directory::rows_in_strip(size_t i) const {
+    uint64_t start = static_cast<uint64_t>(i) * rows_per_strip();
+    if (start >= height()) return 0;
+    uint64_t left = height() - start;
+    return static_cast<uint32_t>(left < rows_per_strip() ? left : rows_per_strip());
+}
+
+namespace {
+
+std::string capture(const std::string& command) {
+    std::string out;
+    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+    if (!pipe) throw std::runtime_error("cannot run " + command);
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, pipe)) > 0) out.append(buf, n);
+    int status = pclose(pipe);
+    if (status != 0) throw std::runtime_error("command failed: " + command + "\n" + out);
+    return out;
+}
+
+void put16(std::vector<uint8_t>& b, uint32_t v) {
+    b.push_back(static_cast<uint8_t>(v));
+    b.push_back(static_cast<uint8_t>(v >> 8));
+}
+
+void put32(std::vector<uint8_t>& b, uint32_t v) {
+    put16(b, v & 0xFFFF);
+    put16(b, v >> 16);
+}
+
+}  // namespace
+
+bool tools_available() {
+    return std::system("command -v tiffcp >/dev/null && command -v tiffdump >/dev/null && "
+                       "command -v fax2tiff >/dev/null && "
+                       "/usr/bin/python3 -c 'import PIL' >/dev/null 2>&1") == 0;
+}
+
+void run(const std::string& command) { capture(command); }
+
+std::string quote(const std::string& path) {
+    std::string q = "'";
+    for (char c : path) {
+        if (c == '\'') q += "'\\''";
+        else q += c;
+    }
+    return q + "'";
+}
+
+// tiffdump prints one line per entry, e.g. "StripOffsets (273) LONG (4) 3<8 1032 2056>"; with
+// -m it prints every value instead of the first few.
+Directory describe(const std::string& path) {
+    std::istringstream lines(capture("tiffdump -m 100000000 " + quote(path)));
+    Directory dir;
+    std::string line;
+    bool in_first = false;
+    while (std::getline(lines, line)) {
+        if (line.rfind("Directory ", 0) == 0) {
+            if (in_first) break;
+            in_first = true;
+            continue;
+        }
+        if (!in_first) continue;
+        size_t open = line.find(" (");
+        size_t lt = line.find('<');
+        size_t gt = line.rfind('>');
+        if (open == std::string::npos || lt == std::string::npos || gt == std::string::npos) continue;
+        int tag = std::atoi(line.c_str() + open + 2);
+        if (line.find("ASCII") != std::string::npos) continue;
+        std::istringstream values(line.substr(lt + 1, gt - lt - 1));
+        std::vector<uint64_t> v;
+        std::string word;
+        while (values >> word) v.push_back(std::strtoull(word.c_str(), nullptr, 0));
+        dir.tags[tag] = v;
+    }
+    if (dir.tags.empty()) throw std::runtime_error("tiffdump found no directory in " + path);
+    return dir;
+}
+
+std::vector<std::vector<uint8_t>> strips(const std::string& path, const Directory& dir) {
+    std::vector<uint8_t> file = testing_support::read_bytes(path);
+    const auto& offsets = dir.tags.at(273);
+    const auto& counts = dir.tags.at(279);
+    if (offsets.size() != counts.size()) throw std::runtime_error("strip tags disagree in " + path);
+    std::vector<std::vector<uint8_t>> out;
+    for (size_t i = 0; i < offsets.size(); ++i) {
+        if (offsets[i] + counts[i] > file.size()) throw std::runtime_error("strip outside " + path);
+        out.emplace_back(file.begin() + static_cast<std::ptrdiff_t>(offsets[i]),
+                         file.begin() + static_cast<std::ptrdiff_t>(offsets[i] + counts[i]));
+    }
+    return out;
+}
+
+std::vector<uint8_t> libtiff_pixels(const std::string& path, const std::string& work) {
+    run("tiffcp -f msb2lsb -c none " + quote(path) + " " + quote(work));
+    Directory dir = describe(work);
+    if (dir.compression() != 1 || dir.fill_order() != 1) {
+        throw std::runtime_error("tiffcp did not write plain MSB-first data");
+    }
+    std::vector<uint8_t> pixels;
+    for (const auto& s : strips(work, dir)) pixels.insert(pixels.end(), s.begin(), s.end());
+    return pixels;
+}
+
+void write_uncompressed(const std::string& path, uint32_t width, uint32_t height,
+                        uint16_t bits_per_sample, uint16_t samples_per_pixel, uint16_t photometric,
+                        const std::vector<uint8_t>& pixels) {
+    const uint16_t entries = samples_per_pixel > 1 ? 10 : 9;
+    std::vector<uint8_t> b = {'I', 'I', 42, 0};
+    const uint32_t ifd = 8;
+    const uint32_t extra = ifd + 2 + entries * 12u + 4;  // BitsPerSample values for RGB
+    const uint32_t data = extra + (samples_per_pixel > 1 ? 2u * samples_per_pixel : 0u);
+    put32(b, ifd);
+    put16(b, entries);
+    auto entry = [&](uint16_t tag, uint16_t type, uint32_t count, uint32_t value) {
+        put16(b, tag);
+        put16(b, type);
+        put32(b, count);
+        if (type == 3 && count == 1) {
+            put16(b, value);
+            put16(b, 0);
+        } else {
+            put32(b, value);
+        }
+    };
+    entry(256, 4, 1, width);
+    entry(257, 4, 1, height);
+    entry(258, 3, samples_per_pixel, samples_per_pixel > 1 ? extra : bits_per_sample);
+    entry(259, 3, 1, 1);
+    entry(262, 3, 1, photometric);
+    entry(273, 4, 1, data);
+    entry(277, 3, 1, samples_per_pixel);
+    entry(278, 4, 1, height);
+    entry(279, 4, 1, static_cast<uint32_t>(pixels.size()));
+    if (samples_per_pixel > 1) entry(284, 3, 1, 1);
+    put32(b, 0);
+    for (int i = 0; samples_per_pixel > 1 && i < samples_per_pixel; ++i) put16(b, bits_per_sample);
+    b.insert(b.end(), pixels.begin(), pixels.end());
+    testing_support::write_bytes(path, b);
+}
+
+std::vector<uint8_t> reverse_bits(std::vector<uint8_t> bytes) {
+    for (auto& v : bytes) {
+        uint8_t r = 0;
+        for (int i = 0; i < 8; ++i) r = static_cast<uint8_t>(r | (((v >> i) & 1) << (7 - i)));
+        v = r;
+    }
+    return bytes;
+}
+
+}  // namespace tiff_oracle
