@@ -35,7 +35,7 @@
 
 namespace {
 
-constexpr size_t MAX_REQUEST_BYTES = size_t(200) << 20;
+constexpr size_t DEFAULT_MAX_REQUEST_BYTES = size_t(200) << 20;
 // Uploads up to this size are kept whole (base64) in the record, so tests can compare bytes.
 constexpr size_t MAX_RECORDED_BODY = size_t(1) << 20;
 constexpr size_t MAX_RECORDS = 10000;
@@ -50,6 +50,7 @@ struct Options {
     std::string key = "demo-key";
     long long credits = 1000;
     int task_ms = 200;  // how long a task "runs" before it completes
+    size_t max_request_bytes = DEFAULT_MAX_REQUEST_BYTES;
 };
 
 struct OperationInfo {
@@ -659,6 +660,7 @@ void control_credits(const httplib::Request& req, httplib::Response& res) {
 
 const char* const USAGE =
     "Uso: dorvane-demo-service [--host HOST] [--port PORTA] [--key CHAVE] [--credits N] [--task-ms MS]\n"
+    "                          [--max-request-bytes N]\n"
     "\n"
     "Serviço de demonstração do Dorvane: responde às chamadas do cliente em /api/operations.\n"
     "  --host HOST    endereço de escuta (padrão 127.0.0.1)\n"
@@ -666,6 +668,7 @@ const char* const USAGE =
     "  --key CHAVE    API Key aceita (padrão demo-key)\n"
     "  --credits N    créditos iniciais (padrão 1000)\n"
     "  --task-ms MS   duração de uma tarefa (padrão 200)\n"
+    "  --max-request-bytes N  maior corpo de requisição aceito (padrão 209715200)\n"
     "Mostra \"listening on http://HOST:PORTA\" na saída padrão quando está pronto.\n";
 
 bool parse_number(const std::string& s, long long lo, long long hi, long long& out) {
@@ -706,6 +709,8 @@ int parse_options(int argc, char** argv, Options& o) {
             o.credits = n;
         } else if (name == "--task-ms" && parse_number(value, 0, 600000, n)) {
             o.task_ms = static_cast<int>(n);
+        } else if (name == "--max-request-bytes" && parse_number(value, 1, 1LL << 40, n)) {
+            o.max_request_bytes = static_cast<size_t>(n);
         } else {
             std::fprintf(stderr, "dorvane-demo-service: opção inválida: %s\n%s", a.c_str(), USAGE);
             return 64;
@@ -735,7 +740,13 @@ int main(int argc, char** argv) {
     const long long initial_credits = options.credits;
 
     httplib::Server server;
-    server.set_payload_max_length(MAX_REQUEST_BYTES);
+    server.set_payload_max_length(options.max_request_bytes);
+    // The library's default adds SO_REUSEPORT, which lets a second service bind a port that is
+    // already in use and silently share it; a busy port must be an error.
+    server.set_socket_options([](int sock) {
+        int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
     server.set_read_timeout(30);
 
     // cpp-httplib 0.11 always runs its own multipart parser on a multipart/form-data body, even
@@ -761,11 +772,12 @@ int main(int argc, char** argv) {
     server.Get(R"(/api/operations/([^/]+))", [](const httplib::Request& req, httplib::Response& res) {
         api_request(req, res, "", Route::Task);
     });
-    server.Post("/api/operations",
-                [](const httplib::Request& req, httplib::Response& res, const httplib::ContentReader& reader) {
+    const size_t max_request_bytes = options.max_request_bytes;
+    server.Post("/api/operations", [max_request_bytes](const httplib::Request& req, httplib::Response& res,
+                                                       const httplib::ContentReader& reader) {
                     std::string body;
                     bool complete = reader([&](const char* data, size_t len) {
-                        if (body.size() + len > MAX_REQUEST_BYTES) return false;
+                        if (body.size() + len > max_request_bytes) return false;
                         body.append(data, len);
                         return true;
                     });

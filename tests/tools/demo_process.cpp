@@ -1,0 +1,177 @@
+#include "tools/demo_process.h"
+
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+namespace testing_support {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+[[noreturn]] void exec_child(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env) {
+    for (const auto& e : env) {
+        if (e.second.empty()) {
+            unsetenv(e.first.c_str());
+        } else {
+            setenv(e.first.c_str(), e.second.c_str(), 1);
+        }
+    }
+    std::vector<char*> args;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    execv(args[0], args.data());
+    _exit(127);
+}
+
+// Waits for the child until `deadline`, then kills it. The exit status, or -1 when killed.
+int reap(int pid, Clock::time_point deadline) {
+    int status = 0;
+    while (true) {
+        int r = waitpid(pid, &status, WNOHANG);
+        if (r == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        if (r < 0) return -1;
+        if (Clock::now() >= deadline) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            return -1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
+}  // namespace
+
+std::string bin_path(const std::string& name) { return std::string(DORVANE_BIN_DIR) + "/" + name; }
+
+RunResult run_program(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
+                      int timeout_seconds) {
+    int out_pipe[2], err_pipe[2];
+    if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0) throw std::runtime_error("pipe failed");
+    int pid = fork();
+    if (pid < 0) throw std::runtime_error("fork failed");
+    if (pid == 0) {
+        int null_fd = open("/dev/null", O_RDONLY);
+        dup2(null_fd, 0);
+        dup2(out_pipe[1], 1);
+        dup2(err_pipe[1], 2);
+        close(out_pipe[0]);
+        close(err_pipe[0]);
+        exec_child(argv, env);
+    }
+    close(out_pipe[1]);
+    close(err_pipe[1]);
+    RunResult result;
+    const auto deadline = Clock::now() + std::chrono::seconds(timeout_seconds);
+    pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
+    std::string* sinks[2] = {&result.out, &result.err};
+    int open_count = 2;
+    while (open_count > 0 && Clock::now() < deadline) {
+        if (poll(fds, 2, 100) < 0) break;
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+            char buf[65536];
+            ssize_t n = read(fds[i].fd, buf, sizeof buf);
+            if (n > 0) {
+                sinks[i]->append(buf, static_cast<size_t>(n));
+            } else {
+                close(fds[i].fd);
+                fds[i].fd = -1;
+                --open_count;
+            }
+        }
+    }
+    for (auto& f : fds) {
+        if (f.fd >= 0) close(f.fd);
+    }
+    result.exit_code = reap(pid, deadline);
+    return result;
+}
+
+DemoService::DemoService(const std::vector<std::string>& extra_args) {
+    char log_template[] = "/tmp/dorvane_demo_log_XXXXXX";
+    int log_fd = mkstemp(log_template);
+    if (log_fd < 0) throw std::runtime_error("mkstemp failed");
+    log_path_ = log_template;
+    int out_pipe[2];
+    if (pipe(out_pipe) != 0) throw std::runtime_error("pipe failed");
+    std::vector<std::string> argv = {bin_path("dorvane-demo-service"), "--host", "127.0.0.1", "--port", "0"};
+    argv.insert(argv.end(), extra_args.begin(), extra_args.end());
+    pid_ = fork();
+    if (pid_ < 0) throw std::runtime_error("fork failed");
+    if (pid_ == 0) {
+        dup2(out_pipe[1], 1);
+        dup2(log_fd, 2);
+        close(out_pipe[0]);
+        exec_child(argv, {});
+    }
+    close(out_pipe[1]);
+    close(log_fd);
+
+    // The first stdout line names the port: "listening on http://127.0.0.1:PORT".
+    std::string line;
+    const auto deadline = Clock::now() + std::chrono::seconds(20);
+    pollfd pfd{out_pipe[0], POLLIN, 0};
+    while (line.find('\n') == std::string::npos && Clock::now() < deadline) {
+        if (poll(&pfd, 1, 100) <= 0) continue;
+        char buf[256];
+        ssize_t n = read(out_pipe[0], buf, sizeof buf);
+        if (n <= 0) break;
+        line.append(buf, static_cast<size_t>(n));
+    }
+    close(out_pipe[0]);
+    const std::string prefix = "listening on http://127.0.0.1:";
+    if (line.rfind(prefix, 0) != 0) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+        throw std::runtime_error("demo service did not start: " + line + log());
+    }
+    port_ = std::atoi(line.c_str() + prefix.size());
+    url_ = "http://127.0.0.1:" + std::to_string(port_);
+}
+
+DemoService::~DemoService() {
+    if (pid_ > 0) {
+        kill(pid_, SIGTERM);
+        reap(pid_, Clock::now() + std::chrono::seconds(10));
+    }
+    unlink(log_path_.c_str());
+}
+
+std::string DemoService::log() const {
+    std::ifstream in(log_path_);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+int unused_port() {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = 0;
+    socklen_t len = sizeof addr;
+    int port = 0;
+    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+        getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0) {
+        port = ntohs(addr.sin_port);
+    }
+    close(fd);
+    return port;
+}
+
+}  // namespace testing_support

@@ -1,0 +1,48 @@
+// Starting the built programs from tests (POSIX only): the demo service on a free loopback port,
+// and one run of a command line with its output and exit status.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+// The built program `name` in DORVANE_BIN_DIR.
+std::string bin_path(const std::string& name);
+
+struct RunResult {
+    int exit_code = -1;  // -1 when the program did not end by itself (killed at the time-out)
+    std::string out;
+    std::string err;
+};
+
+// Runs `argv` (argv[0] is a path) with stdin from /dev/null. `env` entries are set in the child;
+// an entry whose value is empty is removed from its environment instead.
+RunResult run_program(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env = {},
+                      int timeout_seconds = 120);
+
+// dorvane-demo-service on 127.0.0.1, a free port, until destruction (SIGTERM, then SIGKILL).
+// Throws std::runtime_error when it does not announce itself within a few seconds.
+class DemoService {
+public:
+    explicit DemoService(const std::vector<std::string>& extra_args = {});
+    ~DemoService();
+    DemoService(const DemoService&) = delete;
+    DemoService& operator=(const DemoService&) = delete;
+
+    const std::string& url() const { return url_; }  // "http://127.0.0.1:PORT"
+    int port() const { return port_; }
+    std::string log() const;  // what it wrote on stderr so far
+
+private:
+    int pid_ = -1;
+    int port_ = 0;
+    std::string url_;
+    std::string log_path_;
+};
+
+// A loopback port with nothing listening on it (bound once, then released).
+int unused_port();
+
+}  // namespace testing_support

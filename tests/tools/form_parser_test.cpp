@@ -1,0 +1,151 @@
+#include "tools/form_parser.h"
+
+#include <gtest/gtest.h>
+
+#include "tools/digest.h"
+
+namespace {
+
+using demo::FormPart;
+
+struct BoundaryRow {
+    const char* name;
+    const char* content_type;
+    const char* boundary;
+};
+
+TEST(DemoFormParser, BoundaryFromContentType) {
+    const BoundaryRow rows[] = {
+        {"plain", "multipart/form-data; boundary=----DorvaneBoundary123", "----DorvaneBoundary123"},
+        {"quoted", "multipart/form-data; boundary=\"a b;c\"", "a b;c"},
+        {"case and blanks", "Multipart/Form-Data ;  BOUNDARY=xyz ; charset=utf-8", "xyz"},
+        {"other parameter first", "multipart/form-data; charset=utf-8; boundary=q", "q"},
+        {"no parameter", "multipart/form-data", ""},
+        {"other media type", "application/x-www-form-urlencoded; boundary=x", ""},
+        {"empty", "", ""},
+        {"70 characters", "multipart/form-data; boundary=aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa",
+         "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa"},
+        {"71 characters", "multipart/form-data; boundary=aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa", ""},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        EXPECT_EQ(demo::boundary_from_content_type(r.content_type), r.boundary);
+    }
+}
+
+TEST(DemoFormParser, ReadsFieldsAndFileExactly) {
+    std::string data("\x00\r\n-B--B\r\x01\xff", 11);  // CR LF and near-delimiters inside the data
+    std::string body = "preamble\r\n--B\r\n"
+                       "Content-Disposition: form-data; name=\"operation\"\r\n\r\nocr\r\n"
+                       "--B  \r\n"  // transport padding after the delimiter
+                       "content-disposition: form-data; name=\"file\"; filename=\"a;b\\c ção.pdf\"\r\n"
+                       "Content-Type: application/pdf\r\n\r\n" +
+                       data + "\r\n--B--\r\nepilogue";
+    std::vector<FormPart> parts;
+    std::string error;
+    ASSERT_TRUE(demo::parse_form(body, "B", parts, error)) << error;
+    ASSERT_EQ(parts.size(), 2u);
+    EXPECT_EQ(parts[0].name, "operation");
+    EXPECT_FALSE(parts[0].has_filename);
+    EXPECT_EQ(parts[0].data, "ocr");
+    EXPECT_EQ(parts[1].name, "file");
+    EXPECT_TRUE(parts[1].has_filename);
+    EXPECT_EQ(parts[1].filename, "a;b\\c ção.pdf");
+    EXPECT_EQ(parts[1].content_type, "application/pdf");
+    EXPECT_EQ(parts[1].data, data);
+}
+
+TEST(DemoFormParser, EmptyFilenameStillMarksAFilePart) {
+    std::string body = "--B\r\nContent-Disposition: form-data; name=\"file\"; filename=\"\"\r\n\r\n\r\n--B--";
+    std::vector<FormPart> parts;
+    std::string error;
+    ASSERT_TRUE(demo::parse_form(body, "B", parts, error)) << error;
+    ASSERT_EQ(parts.size(), 1u);
+    EXPECT_TRUE(parts[0].has_filename);
+    EXPECT_EQ(parts[0].data, "");
+}
+
+struct BadFormRow {
+    const char* name;
+    std::string body;
+    const char* error;
+};
+
+TEST(DemoFormParser, RejectsMalformedForms) {
+    const std::string disp = "Content-Disposition: form-data; name=\"x\"\r\n\r\n";
+    const BadFormRow rows[] = {
+        {"empty body", "", "boundary não encontrado no corpo"},
+        {"other boundary", "--C\r\n" + disp + "v\r\n--C--", "boundary não encontrado no corpo"},
+        {"no closing delimiter", "--B\r\n" + disp + "value", "formulário sem delimitador final"},
+        {"delimiter not followed by CRLF", "--Bxyz\r\n" + disp + "v\r\n--B--", "delimitador sem CRLF"},
+        {"body ends after delimiter", "--B", "delimitador sem CRLF"},
+        {"headers never end", "--B\r\nContent-Disposition: form-data; name=\"x\"\r\n", "cabeçalhos de parte sem fim"},
+        {"header without colon", "--B\r\nbroken header\r\n\r\nv\r\n--B--", "cabeçalho de parte malformado"},
+        {"no disposition", "--B\r\nContent-Type: text/plain\r\n\r\nv\r\n--B--", "parte sem Content-Disposition"},
+        {"attachment disposition", "--B\r\nContent-Disposition: attachment; name=\"x\"\r\n\r\nv\r\n--B--",
+         "parte sem Content-Disposition form-data"},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        std::vector<FormPart> parts;
+        std::string error;
+        EXPECT_FALSE(demo::parse_form(r.body, "B", parts, error));
+        EXPECT_EQ(error, r.error);
+    }
+}
+
+TEST(DemoFormParser, PartLimitIsEnforced) {
+    std::string part = "Content-Disposition: form-data; name=\"x\"\r\n\r\nv\r\n--B";
+    std::string at_limit = "--B";
+    for (size_t i = 0; i < demo::MAX_FORM_PARTS; ++i) at_limit += "\r\n" + part;
+    std::vector<FormPart> parts;
+    std::string error;
+    EXPECT_TRUE(demo::parse_form(at_limit + "--", "B", parts, error)) << error;
+    EXPECT_EQ(parts.size(), demo::MAX_FORM_PARTS);
+    EXPECT_FALSE(demo::parse_form(at_limit + "\r\n" + part + "--", "B", parts, error));
+    EXPECT_EQ(error, "partes demais no formulário");
+}
+
+// Every prefix of a valid form must be refused or parsed without reading past the end.
+TEST(DemoFormParser, TruncatedFormsNeverCrash) {
+    std::string body = "--B\r\nContent-Disposition: form-data; name=\"file\"; filename=\"f\"\r\n"
+                       "Content-Type: a/b\r\n\r\ndata\r\n--B--\r\n";
+    for (size_t n = 0; n < body.size(); ++n) {
+        std::vector<FormPart> parts;
+        std::string error;
+        bool ok = demo::parse_form(body.substr(0, n), "B", parts, error);
+        EXPECT_EQ(ok, n >= body.size() - 2) << "prefix " << n;
+    }
+}
+
+struct DigestRow {
+    const char* name;
+    std::string input;
+    const char* sha256;
+};
+
+TEST(DemoDigest, Sha256KnownVectors) {
+    // FIPS 180-4 examples, plus the lengths around the padding boundary (55, 56, 64 bytes).
+    const DigestRow rows[] = {
+        {"empty", "", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+        {"abc", "abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+        {"two blocks", "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+         "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+        {"55 bytes", std::string(55, 'a'), "9f4390f8d30c2dd92ec9f095b65e2b9ae9b0a925a5258e241c9f1e910f734318"},
+        {"64 bytes", std::string(64, 'a'), "ffe054fe7ae0cb6dc65c3af9b61d5209f439851db43d0ba5997337df154668eb"},
+        {"one million", std::string(1000000, 'a'), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        EXPECT_EQ(demo::sha256_hex(r.input), r.sha256);
+    }
+}
+
+TEST(DemoDigest, Base64Rfc4648Vectors) {
+    const std::pair<std::string, std::string> rows[] = {{"", ""},         {"f", "Zg=="},     {"fo", "Zm8="},
+                                                        {"foo", "Zm9v"},  {"foob", "Zm9vYg=="}, {"fooba", "Zm9vYmE="},
+                                                        {"foobar", "Zm9vYmFy"}, {std::string("\xff\x00\xfe", 3), "/wD+"}};
+    for (const auto& r : rows) EXPECT_EQ(demo::base64_encode(r.first), r.second) << r.first;
+}
+
+}  // namespace
