@@ -1,0 +1,35 @@
+// libFuzzer target for inflate::inflate_raw: any bytes; only std::runtime_error may leave it.
+// fuzz-sources: imaging/inflate.cpp
+#include "imaging/inflate.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <stdexcept>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    std::vector<uint8_t> all;
+    bool failed = false;
+    try {
+        all = inflate::inflate_raw(data, size);
+    } catch (const std::runtime_error&) {
+        failed = true;
+    }
+    if (size == 0) return 0;
+    // With a limit the output is the same bytes, cut there (a stream that fails past the limit
+    // is not read that far).
+    size_t limit = static_cast<size_t>(data[size - 1]) * 131;
+    try {
+        std::vector<uint8_t> cut = inflate::inflate_raw(data, size, limit);
+        if (cut.size() > limit) std::abort();
+        if (!failed) {
+            if (cut.size() != std::min(limit, all.size())) std::abort();
+            for (size_t i = 0; i < cut.size(); ++i) {
+                if (cut[i] != all[i]) std::abort();
+            }
+        }
+    } catch (const std::runtime_error&) {
+        if (!failed) std::abort();  // a stream that decodes whole cannot fail when cut
+    }
+    return 0;
+}
