@@ -25,8 +25,6 @@ Value Value::get(const std::string& key) const {
     return it == members.end() ? Value() : it->second;
 }
 
-// ---- Parser ----
-//
 // The leniencies below (bare words judged by their first letter, no check after the first value,
 // strtoul on \u digits, bytes copied without UTF-8 validation) are relied on by the service
 // client; every read is still bounded by the text's length, including after the advances that
@@ -215,8 +213,6 @@ Value parse(const std::string& text) {
     Parser parser(text);
     return parser.parse_value();
 }
-
-// ---- Writer ----
 
 namespace {
 

@@ -16,8 +16,6 @@ using json::Value;
 
 std::string nul_message(const char* head) { return std::string(head) + '\0'; }
 
-// ---- Parser: valid input ----
-
 struct ValidCase {
     const char* name;
     std::string input;
@@ -84,8 +82,6 @@ TEST(Json, MinusZeroKeepsItsSign) {
     EXPECT_TRUE(std::signbit(v.as_number()));
 }
 
-// ---- Parser: invalid input ----
-
 struct InvalidCase {
     const char* name;
     std::string input;
@@ -142,8 +138,6 @@ TEST(Json, NumberConversionErrorsComeFromStod) {
         EXPECT_STREQ(e.what(), "stod");
     }
 }
-
-// ---- Nesting bound ----
 
 TEST(Json, DeepNestingThrowsInsteadOfOverflowing) {
     const std::string deep(100000, '[');
@@ -202,8 +196,6 @@ TEST(Json, DepthCountsOpenContainersOnly) {
     EXPECT_EQ(json::parse(text).as_array().size(), 5001u);
 }
 
-// ---- Accessors ----
-
 TEST(Json, GetStringFallsBackWithoutConverting) {
     const Value obj = json::parse(R"({"s":"text","n":5,"b":true,"z":null,"o":{}})");
     EXPECT_EQ(obj.get_string("s", "fb"), "text");
@@ -223,8 +215,6 @@ TEST(Json, GetCopiesMemberOrGivesNull) {
     EXPECT_TRUE(obj.get("missing").is_null());
     EXPECT_TRUE(Value(3).get("n").is_null());
 }
-
-// ---- Writer ----
 
 struct WriteCase {
     const char* name;

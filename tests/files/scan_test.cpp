@@ -143,8 +143,6 @@ TEST_F(ScanTest, ListsSubfoldersIncludingHiddenOnes) {
     EXPECT_FALSE(entries[1].is_dir);
 }
 
-// ---- Format detection ----
-
 TEST(FileFormat, DetectsFromFirstBytesTable) {
     TempDir dir;
     const struct {
