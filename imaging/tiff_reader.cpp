@@ -347,7 +347,8 @@ void Reader::read_page(const IFD& ifd, std::vector<Page>& pages, uint64_t& decod
     }
     const uint32_t width = get_value(ifd, TAG_IMAGE_WIDTH, 0);
     const uint32_t height = get_value(ifd, TAG_IMAGE_LENGTH, 0);
-    const uint32_t bps = get_value(ifd, TAG_BITS_PER_SAMPLE, 8);
+    // TIFF 6.0 makes 1 the default; bilevel writers such as Pillow leave the tag out.
+    const uint32_t bps = get_value(ifd, TAG_BITS_PER_SAMPLE, 1);
     const uint32_t spp = get_value(ifd, TAG_SAMPLES_PER_PIXEL, 1);
     const uint32_t predictor = get_value(ifd, TAG_PREDICTOR, 1);
     const bool has_photometric = find(ifd, TAG_PHOTOMETRIC) != nullptr;

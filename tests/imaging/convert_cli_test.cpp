@@ -1,0 +1,129 @@
+// `dorvane convert` run as a program: exit statuses and the time-stamped lines on stderr.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "core/fileutils.h"
+#include "support/support.h"
+#include "tiff_builder.h"
+
+using testing_support::TempDir;
+
+namespace {
+
+struct CliRun {
+    int status = -1;
+    std::string out;
+    std::vector<std::string> lines;  // stderr lines without their "[HH:MM:SS] " stamp
+    bool all_stamped = true;
+};
+
+std::string quote(const std::string& s) { return "'" + s + "'"; }
+
+CliRun dorvane(const TempDir& dir, const std::string& args) {
+    const std::string out = dir.file("stdout.txt"), err = dir.file("stderr.txt");
+    const std::string cmd = "cd " + quote(dir.path()) + " && " + quote(std::string(DORVANE_BIN_DIR) + "/dorvane") +
+                            " convert " + args + " >" + quote(out) + " 2>" + quote(err);
+    CliRun r;
+    const int status = std::system(cmd.c_str());
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    const auto o = testing_support::read_bytes(out);
+    r.out.assign(o.begin(), o.end());
+    const auto e = testing_support::read_bytes(err);
+    const std::string text(e.begin(), e.end());
+    static const std::regex stamp("^\\[[0-9]{2}:[0-9]{2}:[0-9]{2}\\] (.*)$");
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        const std::string line = text.substr(start, end - start);
+        std::smatch m;
+        if (std::regex_match(line, m, stamp)) {
+            r.lines.push_back(m[1]);
+        } else {
+            r.lines.push_back(line);
+            r.all_stamped = false;
+        }
+        start = end + 1;
+    }
+    return r;
+}
+
+void write_tiff(const std::string& path) {
+    testing_support::write_bytes(
+        path, tiff_builder::Builder().build({{tiff_builder::image(8, 1, 1, 1, 0), {{0x5A}}}}));
+}
+
+}  // namespace
+
+TEST(ConvertCli, HelpAndUsageErrors) {
+    TempDir dir;
+    CliRun help = dorvane(dir, "--help");
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out.rfind("Uso: dorvane convert", 0), 0u);
+    EXPECT_EQ(dorvane(dir, "a b").status, 64);
+    EXPECT_EQ(dorvane(dir, "a.tif b.tif -o x.pdf").status, 64);
+    EXPECT_EQ(dorvane(dir, "--bogus").status, 64);
+    write_tiff(dir.file("one.tif"));
+    EXPECT_EQ(dorvane(dir, "one.tif").status, 64);  // a file without -o
+}
+
+TEST(ConvertCli, OneFile) {
+    TempDir dir;
+    write_tiff(dir.file("in.tif"));
+    CliRun ok = dorvane(dir, "in.tif -o out.pdf");
+    EXPECT_EQ(ok.status, 0);
+    EXPECT_TRUE(ok.all_stamped);
+    EXPECT_EQ(ok.lines, (std::vector<std::string>{"[OK] in.tif → out.pdf"}));
+    const auto pdf = testing_support::read_bytes(dir.file("out.pdf"));
+    ASSERT_GT(pdf.size(), 8u);
+    EXPECT_EQ(std::string(pdf.begin(), pdf.begin() + 8), "%PDF-1.4");
+
+    CliRun missing = dorvane(dir, "missing.tif --output=x.pdf");
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(missing.lines, (std::vector<std::string>{"[ERRO] missing.tif — Não foi possível ler o arquivo: missing.tif"}));
+
+    testing_support::write_text(dir.file("fake.tif"), "\x89PNG\r\n\x1a\n");
+    CliRun fake = dorvane(dir, "fake.tif -o y.pdf");
+    EXPECT_EQ(fake.status, 1);
+    EXPECT_EQ(fake.lines, (std::vector<std::string>{"[PULADO] fake.tif — na verdade é PNG, não TIFF."}));
+}
+
+TEST(ConvertCli, FolderLikeTheWindow) {
+    TempDir dir;
+    const std::string root = dir.file("docs");
+    ASSERT_TRUE(fileutils::create_directory(root));
+    write_tiff(fileutils::join(root, "a.tif"));
+    testing_support::write_text(fileutils::join(root, "report.tif"), "%PDF-1.4\n");
+    CliRun first = dorvane(dir, "docs");
+    EXPECT_EQ(first.status, 1);
+    EXPECT_TRUE(first.all_stamped);
+    EXPECT_EQ(first.lines, (std::vector<std::string>{
+                               "Convertendo 2 TIFF(s) para PDF...",
+                               "[OK] a.tif → a.pdf",
+                               "[PULADO] report.tif — na verdade é PDF, não TIFF.",
+                               "1 arquivo(s) não eram TIFF.",
+                               "[FIM] 1 convertido(s) — 1 arquivo(s) prontos para envio.",
+                           }));
+    EXPECT_TRUE(fileutils::exists(fileutils::join(fileutils::join(root, "dorvane_converted"), "a.pdf")));
+
+    std::remove(fileutils::join(root, "report.tif").c_str());
+    CliRun second = dorvane(dir, "docs");
+    EXPECT_EQ(second.status, 0);
+    EXPECT_EQ(second.lines, (std::vector<std::string>{
+                                "Convertendo 1 TIFF(s) para PDF...",
+                                "1 já convertido(s) anteriormente.",
+                                "[FIM] 0 convertido(s) — 1 arquivo(s) prontos para envio.",
+                            }));
+
+    const std::string empty = dir.file("empty");
+    ASSERT_TRUE(fileutils::create_directory(empty));
+    CliRun none = dorvane(dir, "empty");
+    EXPECT_EQ(none.status, 0);
+    EXPECT_EQ(none.lines, (std::vector<std::string>{"Nenhum arquivo TIFF encontrado em:", "empty"}));
+}
