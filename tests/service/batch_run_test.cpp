@@ -104,15 +104,6 @@ TEST_F(BatchRunTest, InvalidKeyOnSecondOfFiveStopsTheBatch) {
     EXPECT_EQ(lines_of(read_text(s.results_path)).size(), 2u);
 }
 
-TEST_F(BatchRunTest, NoCreditsStopUsesServiceMessage) {
-    server.handle("POST", "/api/operations",
-                  [](const HttpRequest&) { return json_reply(402, "{\"error\":\"Sem saldo\"}"); });
-    const auto s = uploader.run(make_files(3), options(), rec.callbacks());
-    EXPECT_TRUE(s.stopped);
-    EXPECT_EQ(s.stop_reason, "Sem saldo");
-    EXPECT_EQ(s.failed, 1);
-}
-
 TEST_F(BatchRunTest, FailuresAndSkipsDoNotEndTheBatch) {
     server.fail_next(1, json_reply(404, "{}"));
     auto paths = make_files(2);

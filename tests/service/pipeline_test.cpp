@@ -236,13 +236,6 @@ INSTANTIATE_TEST_SUITE_P(
                       SizeCase{"Folder", -2, OutcomeKind::Skipped, "arquivo vazio ou inacessível"}),
     [](const ::testing::TestParamInfo<SizeCase>& i) { return std::string(i.param.label); });
 
-TEST_F(PipelineTest, LimitTextUsesLargeUnits) {
-    auto o = options();
-    o.max_file_bytes = 2 * 1024 * 1024;
-    const UploadOutcome out = send(make_file("grande.pdf", 3 * 1024 * 1024 + 5), o);
-    EXPECT_EQ(out.error, "excede o limite de 2 MB (tem 3 MB)");
-}
-
 // The form on the wire, byte for byte, with a non-ASCII name and content that looks like framing.
 TEST_F(PipelineTest, MultipartBodyIsExactOnEveryAttempt) {
     server.fail_next(1, json_reply(500, "{}"));
