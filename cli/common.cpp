@@ -1,0 +1,174 @@
+#include "cli/common.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+
+#include "cli/commands.h"
+#include "core/sys.h"
+#include "core/text.h"
+#include "service/defaults.h"
+
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace cli {
+
+namespace {
+
+const OptionSpec* find_spec(const std::vector<OptionSpec>& specs, const std::string& name) {
+    for (const auto& s : specs) {
+        if (name == s.name) return &s;
+    }
+    return nullptr;
+}
+
+// Whole lines in one call, so that lines from the batch worker and the main thread never mix.
+void write_stderr(const std::string& text) {
+    static std::mutex m;
+    std::lock_guard<std::mutex> lock(m);
+    std::fwrite(text.data(), 1, text.size(), stderr);
+    std::fflush(stderr);
+}
+
+}  // namespace
+
+std::string ParsedArgs::value(const std::string& name, const std::string& fallback) const {
+    auto it = values.find(name);
+    return it == values.end() ? fallback : it->second;
+}
+
+bool parse_args(const std::vector<std::string>& args, const std::vector<OptionSpec>& specs, ParsedArgs& out,
+                std::string& error) {
+    out = ParsedArgs();
+    bool options_ended = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (options_ended || a.size() < 2 || a[0] != '-') {
+            out.positional.push_back(a);
+            continue;
+        }
+        if (a == "--") {
+            options_ended = true;
+            continue;
+        }
+        if (a == "--help" || a == "-h") {
+            out.help = true;
+            continue;
+        }
+        size_t eq = a.find('=');
+        std::string name = a.substr(0, eq);
+        const OptionSpec* spec = find_spec(specs, name);
+        if (!spec) {
+            error = "opção desconhecida: " + name;
+            return false;
+        }
+        if (!spec->takes_value) {
+            if (eq != std::string::npos) {
+                error = "a opção " + name + " não aceita valor";
+                return false;
+            }
+            out.flags.insert(name);
+            continue;
+        }
+        if (eq != std::string::npos) {
+            out.values[name] = a.substr(eq + 1);
+        } else if (i + 1 < args.size()) {
+            out.values[name] = args[++i];
+        } else {
+            error = "a opção " + name + " exige um valor";
+            return false;
+        }
+    }
+    return true;
+}
+
+int usage_error(const std::string& command, const std::string& error) {
+    write_stderr("dorvane " + command + ": " + error + "\nUse \"dorvane " + command +
+                 " --help\" para ver as opções.\n");
+    return EXIT_USAGE;
+}
+
+std::string env(const char* name) {
+#ifdef _WIN32
+    const wchar_t* v = _wgetenv(text::to_wide(name).c_str());
+    return v ? text::to_utf8(v) : std::string();
+#else
+    const char* v = std::getenv(name);
+    return v ? std::string(v) : std::string();
+#endif
+}
+
+std::string resolve_url(const ParsedArgs& args) {
+    std::string url = args.value("--url");
+    if (url.empty()) url = env("DORVANE_URL");
+    if (url.empty()) url = dorvane::DEFAULT_BASE_URL;
+    return url;
+}
+
+std::string resolve_key(const ParsedArgs& args) {
+    std::string key = args.value("--key");
+    if (key.empty()) key = env("DORVANE_API_KEY");
+    return key;
+}
+
+void log_line(const std::string& message) {
+    write_stderr("[" + sys::local_time("%H:%M:%S") + "] " + message + "\n");
+}
+
+bool interactive() {
+#ifdef _WIN32
+    return _isatty(_fileno(stdin)) && _isatty(_fileno(stderr));
+#else
+    return isatty(fileno(stdin)) && isatty(fileno(stderr));
+#endif
+}
+
+int exit_code_for(ConnectStatus status) {
+    switch (status) {
+        case ConnectStatus::Ok: return EXIT_OK;
+        case ConnectStatus::MissingKey: return EXIT_USAGE;
+        default: return EXIT_STOPPED;
+    }
+}
+
+ConnectStatus connect_and_list(const std::string& url, const std::string& key, dorvane::ApiClient& client,
+                               std::vector<dorvane::Operation>& operations) {
+    if (key.empty()) {
+        write_stderr("Informe a API Key.\n\nVocê gera a sua chave no painel do Dorvane, em Configurações → API.\n"
+                     "(use --key ou a variável de ambiente DORVANE_API_KEY)\n");
+        return ConnectStatus::MissingKey;
+    }
+    std::string base = url.empty() ? std::string(dorvane::DEFAULT_BASE_URL) : url;
+    client.set_credentials(dorvane::ApiClient::normalize_base_url(base), key);
+    log_line("Conectando em " + client.base() + " ...");
+
+    dorvane::ApiError error;
+    if (!client.verify_key(error)) {
+        log_line("[ERRO] Falha ao conectar — " + error.to_string());
+        if (error.kind == dorvane::ApiError::Http) {
+            write_stderr("\nAPI Key inválida ou desativada.\n\nGere uma nova chave no painel do Dorvane, em "
+                         "Configurações → API.\n");
+            return ConnectStatus::KeyRejected;
+        }
+        write_stderr("\nNão foi possível falar com o servidor.\n\n" + error.to_string() +
+                     "\n\nConfira a URL e a conexão com a internet.\n");
+        return ConnectStatus::Unreachable;
+    }
+
+    std::vector<dorvane::Operation> listed;
+    if (!client.list_operations(listed, error)) {
+        log_line("[ERRO] Não foi possível listar as operações — " + error.to_string());
+        write_stderr("\nA chave foi aceita, mas o catálogo de operações não pôde ser carregado.\n\n" +
+                     error.to_string() + "\n");
+        return ConnectStatus::CatalogueFailed;
+    }
+    operations = std::move(listed);
+    log_line("[OK] " + std::to_string(operations.size()) + " operação(ões) disponível(is).");
+    return ConnectStatus::Ok;
+}
+
+}  // namespace cli

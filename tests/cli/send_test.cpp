@@ -1,0 +1,264 @@
+// `dorvane send` as a user runs it: the real program in a child process against a loopback
+// service, checked by its exit status, its output and what reached the server.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/fileutils.h"
+#include "support/support.h"
+#include "support/test_server.h"
+
+namespace {
+
+using testing_support::HttpReply;
+using testing_support::HttpRequest;
+using testing_support::json_reply;
+using testing_support::TempDir;
+
+struct Outcome {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string read_text(const std::string& path) {
+    const auto b = testing_support::read_bytes(path);
+    return std::string(b.begin(), b.end());
+}
+
+bool contains(const std::string& hay, const std::string& needle) { return hay.find(needle) != std::string::npos; }
+
+// Starts bin/dorvane with stdin from /dev/null and stdout/stderr into files of `dir`.
+pid_t spawn(const std::vector<std::string>& args, const TempDir& dir, const std::string& cwd) {
+    const std::string program = std::string(DORVANE_BIN_DIR) + "/dorvane";
+    const std::string out = dir.file("stdout.txt"), err = dir.file("stderr.txt");
+    std::vector<std::string> all = {program, "send"};
+    all.insert(all.end(), args.begin(), args.end());
+    pid_t pid = fork();
+    if (pid == 0) {
+        int in = open("/dev/null", O_RDONLY);
+        int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (in < 0 || o < 0 || e < 0 || dup2(in, 0) < 0 || dup2(o, 1) < 0 || dup2(e, 2) < 0) _exit(127);
+        if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(127);
+        unsetenv("DORVANE_URL");
+        unsetenv("DORVANE_API_KEY");
+        std::vector<char*> argv;
+        for (auto& a : all) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(program.c_str(), argv.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+Outcome finish(pid_t pid, const TempDir& dir) {
+    Outcome r;
+    int status = 0;
+    if (waitpid(pid, &status, 0) == pid && WIFEXITED(status)) r.status = WEXITSTATUS(status);
+    r.out = read_text(dir.file("stdout.txt"));
+    r.err = read_text(dir.file("stderr.txt"));
+    return r;
+}
+
+class SendCommandTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        server.handle("GET", "/api/operations/00000000-0000-0000-0000-000000000000",
+                      [](const HttpRequest&) { return json_reply(404, "{\"error\":\"tarefa não encontrada\"}"); });
+        server.handle("GET", "/api/operations", [](const HttpRequest&) {
+            return json_reply(200, "{\"operations\":[{\"code\":\"ocr\",\"name\":\"OCR\",\"cost\":1},"
+                                   "{\"code\":\"free\",\"name\":\"Grátis\",\"cost\":0}]}");
+        });
+        server.handle("POST", "/api/operations", [this](const HttpRequest&) {
+            return json_reply(202, "{\"taskId\":\"t-" + std::to_string(++accepted) + "\",\"status\":\"pending\"}");
+        });
+        results = out_dir.path();
+    }
+
+    std::vector<std::string> base_args() const {
+        return {"--url", server.url(), "--key", "k", "--operation", "ocr", "--results-dir", results, "--pause-ms", "0"};
+    }
+
+    Outcome run(std::vector<std::string> args, bool with_base = true, const std::string& cwd = "") {
+        if (with_base) {
+            auto all = base_args();
+            all.insert(all.end(), args.begin(), args.end());
+            args = all;
+        }
+        return finish(spawn(args, out_dir, cwd), out_dir);
+    }
+
+    std::string file(const std::string& name, const std::string& content = "%PDF-1.4 x") {
+        const std::string path = docs.file(name);
+        testing_support::write_text(path, content);
+        return path;
+    }
+
+    size_t posts() const {
+        size_t n = 0;
+        for (const auto& r : server.requests()) n += r.method == "POST";
+        return n;
+    }
+
+    testing_support::TestServer server;
+    TempDir docs;
+    TempDir out_dir;
+    std::string results;
+    std::atomic<int> accepted{0};
+};
+
+struct UsageCase {
+    const char* label;
+    std::vector<std::string> args;
+};
+
+class SendUsageTest : public SendCommandTest, public ::testing::WithParamInterface<UsageCase> {};
+
+TEST_P(SendUsageTest, ExitsWithUsageStatusAndSendsNothing) {
+    std::vector<std::string> args;
+    for (const auto& a : GetParam().args) args.push_back(a == "URL" ? server.url() : a);
+    const Outcome r = run(args, false);
+    EXPECT_EQ(r.status, 64) << r.err;
+    EXPECT_EQ(posts(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Args, SendUsageTest,
+    ::testing::Values(UsageCase{"NoOperation", {"--url", "URL", "--key", "k", "a.pdf"}},
+                      UsageCase{"NoPath", {"--url", "URL", "--key", "k", "--operation", "ocr"}},
+                      UsageCase{"UnknownOption", {"--operation", "ocr", "--depressa", "a.pdf"}},
+                      UsageCase{"FlagWithValue", {"--operation", "ocr", "--yes=1", "a.pdf"}},
+                      UsageCase{"BadPause", {"--operation", "ocr", "--pause-ms", "-5", "a.pdf"}}),
+    [](const ::testing::TestParamInfo<UsageCase>& i) { return std::string(i.param.label); });
+
+TEST_F(SendCommandTest, HelpGoesToStdout) {
+    const Outcome r = run({"--help"}, false);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.rfind("Uso: dorvane send --operation CÓDIGO", 0), 0u) << r.out;
+}
+
+TEST_F(SendCommandTest, UnknownOperationIsAUsageError) {
+    const Outcome r = run({"--url", server.url(), "--key", "k", "--operation", "nada", "--yes", file("a.pdf")}, false);
+    EXPECT_EQ(r.status, 64);
+    EXPECT_TRUE(contains(r.err, "nada")) << r.err;
+    EXPECT_EQ(posts(), 0u);
+}
+
+TEST_F(SendCommandTest, WithoutTerminalShowsConfirmationAndAsksForYes) {
+    const Outcome r = run({file("a.pdf"), file("b.pdf")});
+    EXPECT_EQ(r.status, 64);
+    EXPECT_TRUE(contains(r.err, "\nEnviar 2 arquivo(s)?\n\nOperação: OCR (ocr)\nCusto: 1 crédito(s) por arquivo\n"
+                                "Custo estimado: 2 crédito(s)\n"))
+        << r.err;
+    EXPECT_TRUE(contains(r.err, "--yes")) << r.err;
+    EXPECT_EQ(posts(), 0u);
+}
+
+TEST_F(SendCommandTest, SendsFilesAndScannedFolders) {
+    const std::string folder = docs.file("pasta");
+    ASSERT_TRUE(fileutils::create_directory(folder));
+    ASSERT_TRUE(fileutils::create_directory(fileutils::join(folder, "sub")));
+    testing_support::write_text(fileutils::join(folder, "a.pdf"), "%PDF a");
+    testing_support::write_text(fileutils::join(folder, "b.PNG"), "png");
+    testing_support::write_text(fileutils::join(folder, "c.txt"), "texto");
+    testing_support::write_text(fileutils::join(fileutils::join(folder, "sub"), "d.jpg"), "jpg");
+    const std::string single = file("e.pdf");
+
+    const Outcome r = run({"--yes", "--await", folder, single, fileutils::join(folder, "a.pdf")});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "Concluído: 4/4 enviado(s)\n");
+    EXPECT_TRUE(contains(r.err, "] Iniciando envio de 4 arquivo(s) — operação OCR.\n")) << r.err;
+    EXPECT_TRUE(contains(r.err, "] [OK] [4/4] task t-4 (pending)\n")) << r.err;
+    EXPECT_TRUE(contains(r.err, "] [FIM] 4 enviado(s), 0 com erro, 0 pulado(s) de 4.\n")) << r.err;
+    EXPECT_TRUE(contains(r.err, "] Resultados salvos em " +
+                                    fileutils::join(fileutils::join(results, "dorvane_results"), "resultados_")))
+        << r.err;
+    EXPECT_TRUE(contains(r.err, "Modo síncrono")) << r.err;
+    ASSERT_EQ(posts(), 4u);
+    for (const auto& req : server.requests()) {
+        if (req.method == "POST") {
+            EXPECT_TRUE(contains(req.body, "name=\"awaitResult\"\r\n\r\ntrue\r\n"));
+        }
+    }
+}
+
+TEST_F(SendCommandTest, SkippedFileGivesStatusOne) {
+    const Outcome r = run({"--yes", file("a.pdf"), file("vazio.pdf", "")});
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_EQ(r.out, "Concluído: 1/2 enviado(s)\n");
+    EXPECT_TRUE(contains(r.err, "] [PULADO] [2/2] vazio.pdf — arquivo vazio ou inacessível\n")) << r.err;
+}
+
+TEST_F(SendCommandTest, EmptyFolderSendsNothing) {
+    const std::string folder = docs.file("vazia");
+    ASSERT_TRUE(fileutils::create_directory(folder));
+    const Outcome r = run({"--yes", folder});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(contains(r.err, "Não há arquivos para enviar.")) << r.err;
+    EXPECT_EQ(server.request_count(), 0u);
+}
+
+TEST_F(SendCommandTest, StopReasonGivesStatusTwoAndTheWarning) {
+    server.handle("POST", "/api/operations",
+                  [](const HttpRequest&) { return json_reply(401, "{\"error\":\"chave revogada\"}"); });
+    const Outcome r = run({"--yes", file("a.pdf"), file("b.pdf")});
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_TRUE(contains(r.err, "\nEnvio interrompido.\n\nAPI Key inválida ou desativada — verifique a chave.\n"))
+        << r.err;
+    EXPECT_EQ(posts(), 1u);
+}
+
+TEST_F(SendCommandTest, UnreachableServiceGivesStatusTwo) {
+    const Outcome r = run({"--url", "http://127.0.0.1:" + std::to_string(testing_support::unused_port()), "--key", "k",
+                       "--operation", "ocr", "--yes", file("a.pdf")},
+                      false);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(contains(r.err, "Não foi possível falar com o servidor.")) << r.err;
+}
+
+TEST_F(SendCommandTest, ResultsGoToTheCurrentFolderByDefault) {
+    const std::string a = file("a.pdf");
+    const Outcome r = run({"--url", server.url(), "--key", "k", "--operation", "free", "--yes", "--pause-ms", "0", a}, false,
+                      results);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(fileutils::is_directory(fileutils::join(results, "dorvane_results")));
+}
+
+// Ctrl+C during a back-off wait: the batch ends at once, the file counts as cancelled, the results
+// written so far stay, and the status is 130.
+TEST_F(SendCommandTest, InterruptCancelsTheBatch) {
+    server.handle("POST", "/api/operations",
+                  [](const HttpRequest&) { return json_reply(503, "{\"error\":\"ocupado\"}"); });
+    auto args = base_args();
+    for (const char* f : {"a.pdf", "b.pdf", "c.pdf"}) args.push_back(file(f));
+    args.push_back("--yes");
+    const pid_t pid = spawn(args, out_dir, "");
+    const auto start = std::chrono::steady_clock::now();
+    while (posts() < 1 && std::chrono::steady_clock::now() - start < std::chrono::seconds(20)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));  // inside the 2 s back-off
+    kill(pid, SIGINT);
+    const Outcome r = finish(pid, out_dir);
+    EXPECT_EQ(r.status, 130) << r.err;
+    EXPECT_EQ(posts(), 1u);
+    EXPECT_TRUE(contains(r.err, "] Cancelamento solicitado — aguardando o arquivo atual terminar...\n")) << r.err;
+    EXPECT_TRUE(contains(r.err, "] [CANCELADO] Envio interrompido pelo usuário.\n")) << r.err;
+    EXPECT_TRUE(contains(r.err, "] [FIM] 0 enviado(s), 0 com erro, 1 pulado(s) de 3.\n")) << r.err;
+    const auto saved = r.err.find("Resultados salvos em ");
+    ASSERT_NE(saved, std::string::npos);
+    const std::string path = r.err.substr(saved + 21, r.err.find('\n', saved) - saved - 21);
+    EXPECT_TRUE(contains(read_text(path), "\"status\":\"cancelled\"")) << path;
+}
+
+}  // namespace
