@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <iterator>
 #include <stdexcept>
 
 // The socket calls differ only in names and headers between Winsock and POSIX.
@@ -141,6 +142,7 @@ bool read_request(socket_t s, HttpRequest& request) {
         request.headers.emplace_back(line.substr(0, colon), trim(line.substr(colon + 1)));
     }
     const std::string length_text = request.header("Content-Length");
+    if (length_text.find_first_not_of("0123456789") != std::string::npos || length_text.size() > 12) return false;
     const size_t length = length_text.empty() ? 0 : static_cast<size_t>(std::stoull(length_text));
     while (rest.size() < length) {
         const int n = recv(s, buf, sizeof(buf), 0);
@@ -197,13 +199,13 @@ TestServer::~TestServer() {
     stopping_ = true;
     acceptor_.join();
     close_socket(static_cast<socket_t>(listener_));
-    std::vector<std::thread> workers;
+    std::vector<Worker> workers;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         for (uintptr_t c : open_clients_) shutdown_socket(static_cast<socket_t>(c));
         workers.swap(workers_);
     }
-    for (auto& t : workers) t.join();
+    for (auto& w : workers) w.thread.join();
 }
 
 std::string TestServer::url() const { return "http://127.0.0.1:" + std::to_string(port_); }
@@ -244,9 +246,22 @@ void TestServer::accept_loop() {
         if (select(static_cast<int>(listener) + 1, &readable, nullptr, nullptr, &wait) <= 0) continue;
         const socket_t client = accept(listener, nullptr, nullptr);
         if (client == BAD_SOCKET) continue;
-        std::lock_guard<std::mutex> lock(mutex_);
-        open_clients_.push_back(static_cast<uintptr_t>(client));
-        workers_.emplace_back([this, client] { serve(static_cast<uintptr_t>(client)); });
+        std::vector<Worker> finished;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            const auto done = std::stable_partition(workers_.begin(), workers_.end(),
+                                                    [](const Worker& w) { return !w.finished->load(); });
+            std::move(done, workers_.end(), std::back_inserter(finished));
+            workers_.erase(done, workers_.end());
+            open_clients_.push_back(static_cast<uintptr_t>(client));
+            auto flag = std::make_shared<std::atomic<bool>>(false);
+            workers_.push_back(Worker{std::thread([this, client, flag] {
+                                          serve(static_cast<uintptr_t>(client));
+                                          *flag = true;
+                                      }),
+                                      flag});
+        }
+        for (auto& w : finished) w.thread.join();
     }
 }
 

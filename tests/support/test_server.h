@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -74,7 +75,11 @@ private:
     std::atomic<bool> stopping_{false};
     std::thread acceptor_;
     mutable std::mutex mutex_;
-    std::vector<std::thread> workers_;
+    struct Worker {
+        std::thread thread;
+        std::shared_ptr<std::atomic<bool>> finished;
+    };
+    std::vector<Worker> workers_;  // finished ones are joined as new connections arrive
     std::vector<uintptr_t> open_clients_;
     std::map<std::pair<std::string, std::string>, Handler> handlers_;
     Handler fallback_;
