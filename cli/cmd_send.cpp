@@ -1,0 +1,308 @@
+// `dorvane send`: the window's "Enviar todos" on the command line. Connects like `dorvane
+// operations`, shows the same cost confirmation, runs the batch engine with the window's log lines
+// on stderr, and maps the batch's end to an exit status. Ctrl+C plays the "Cancelar" button: the
+// file being uploaded finishes and the results written so far are kept.
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cctype>
+#include <csignal>
+#include <cstdio>
+#include <iostream>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cli/commands.h"
+#include "cli/common.h"
+#include "core/fileutils.h"
+#include "files/scan.h"
+#include "service/api_client.h"
+#include "service/batch_uploader.h"
+#include "service/send_text.h"
+
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace {
+
+const char* const USAGE =
+    "Uso: dorvane send --operation CÓDIGO [--url URL] [--key CHAVE] [--await] [--results-dir PASTA]\n"
+    "                  [--yes] CAMINHO...\n"
+    "\n"
+    "Envia arquivos para uma operação do serviço, um de cada vez, como \"Enviar todos\" na janela.\n"
+    "Cada CAMINHO é um arquivo ou uma pasta; uma pasta é varrida como \"Buscar\" faz (PDF, PNG e JPEG\n"
+    "nela e nas subpastas diretas, incluindo os PDFs convertidos).\n"
+    "\n"
+    "  --operation CÓDIGO   código da operação (veja \"dorvane operations\")\n"
+    "  --url URL            URL do serviço (padrão: DORVANE_URL ou https://api.dorvane.com.br)\n"
+    "  --key CHAVE          API Key (padrão: DORVANE_API_KEY)\n"
+    "  --await              aguarda o resultado de cada documento (modo síncrono)\n"
+    "  --results-dir PASTA  pasta onde fica dorvane_results (padrão: a pasta atual)\n"
+    "  --yes                envia sem pedir confirmação (obrigatório sem terminal)\n"
+    "\n"
+    "Ctrl+C cancela: o arquivo em envio termina e os resultados já gravados ficam; um segundo\n"
+    "Ctrl+C encerra na hora.\n"
+    "Saída: 0 todos enviados, 1 algum com erro ou pulado, 2 envio interrompido ou sem conexão,\n"
+    "130 cancelado, 64 uso incorreto.\n";
+
+const std::vector<std::string> DOCUMENT_EXTENSIONS = {".pdf", ".png", ".jpg", ".jpeg"};
+
+std::atomic<bool> g_interrupted{false};
+
+// The progress line needs only stderr to be a terminal (stdin may be redirected with --yes).
+bool stderr_is_terminal() {
+#ifdef _WIN32
+    return _isatty(_fileno(stderr)) != 0;
+#else
+    return isatty(fileno(stderr)) != 0;
+#endif
+}
+
+extern "C" void on_interrupt(int) {
+    g_interrupted.store(true);
+    // A second Ctrl+C ends the process at once.
+    std::signal(SIGINT, SIG_DFL);
+}
+
+// Log lines and, on a terminal, one progress line kept under them: the line is wiped before each
+// log line and drawn again after it.
+class Console {
+public:
+    explicit Console(bool show_bar) : show_bar_(show_bar) {}
+
+    void log(const std::string& line) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        wipe();
+        cli::log_line(line);
+        draw();
+    }
+    void status(const std::string& text) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        status_ = text;
+        draw();
+    }
+    void progress(int done, int total) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        done_ = done;
+        total_ = total;
+        draw();
+    }
+    void finish() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        wipe();
+        show_bar_ = false;
+    }
+
+private:
+    static constexpr int BAR_CELLS = 20;
+    static constexpr size_t MAX_COLUMNS = 79;  // below the narrowest usual terminal, so "\r" works
+
+    void wipe() {
+        if (drawn_ == 0) return;
+        write("\r" + std::string(drawn_, ' ') + "\r");
+        drawn_ = 0;
+    }
+    void draw() {
+        if (!show_bar_ || total_ <= 0) return;
+        const int filled = static_cast<int>(static_cast<long long>(std::min(done_, total_)) * BAR_CELLS / total_);
+        std::string line = "[" + std::string(filled, '#') + std::string(BAR_CELLS - filled, '-') + "] " +
+                           std::to_string(done_) + "/" + std::to_string(total_) + "  " + status_;
+        line = clip(line);
+        wipe();
+        write(line);
+        drawn_ = columns(line);
+    }
+    // Counts code points, not bytes: close enough to columns for names in Latin scripts.
+    static size_t columns(const std::string& s) {
+        size_t n = 0;
+        for (unsigned char c : s) n += (c & 0xC0) != 0x80;
+        return n;
+    }
+    static std::string clip(const std::string& s) {
+        size_t n = 0;
+        for (size_t i = 0; i < s.size(); ++i) {
+            if ((static_cast<unsigned char>(s[i]) & 0xC0) == 0x80) continue;
+            if (++n > MAX_COLUMNS - 3) return s.substr(0, i) + "...";
+        }
+        return s;
+    }
+    static void write(const std::string& s) {
+        std::fwrite(s.data(), 1, s.size(), stderr);
+        std::fflush(stderr);
+    }
+
+    std::mutex mutex_;
+    bool show_bar_;
+    std::string status_;
+    int done_ = 0;
+    int total_ = 0;
+    size_t drawn_ = 0;
+};
+
+void add_unique(std::vector<std::string>& list, std::set<std::string>& seen, const std::string& path) {
+    if (seen.insert(path).second) list.push_back(path);
+}
+
+// Files as given; folders scanned like the window's "Buscar". A path that does not exist is kept,
+// so the engine reports it as skipped like any other unusable file.
+std::vector<std::string> gather_files(const std::vector<std::string>& paths) {
+    std::vector<std::string> files;
+    std::set<std::string> seen;
+    for (const auto& p : paths) {
+        if (!fileutils::is_directory(p)) {
+            add_unique(files, seen, p);
+            continue;
+        }
+        cli::log_line("Varrendo " + p + " ...");
+        const auto found = fileutils::scan_directory(p, DOCUMENT_EXTENSIONS, 1);
+        cli::log_line("[OK] " + std::to_string(found.size()) + " arquivo(s) PDF/PNG/JPEG.");
+        for (const auto& f : found) add_unique(files, seen, f);
+    }
+    return files;
+}
+
+bool parse_pause(const std::string& text, int& ms) {
+    if (text.empty() || text.size() > 7) return false;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+    }
+    ms = std::stoi(text);
+    return true;
+}
+
+bool ask_yes_no(const std::string& question) {
+    std::fwrite(question.data(), 1, question.size(), stderr);
+    std::fflush(stderr);
+    std::string answer;
+    if (!std::getline(std::cin, answer)) return false;
+    std::string a;
+    for (char c : answer) {
+        if (c != ' ' && c != '\r' && c != '\t') a += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return a == "s" || a == "sim" || a == "y" || a == "yes";
+}
+
+void print_block(const std::string& text) {
+    const std::string s = "\n" + text + "\n\n";
+    std::fwrite(s.data(), 1, s.size(), stderr);
+    std::fflush(stderr);
+}
+
+int exit_status(const dorvane::BatchUploader::Summary& s, bool interrupted) {
+    if (s.stopped) return cli::EXIT_STOPPED;
+    if (s.cancelled || (interrupted && s.succeeded < s.total)) return cli::EXIT_CANCELLED;
+    return s.succeeded == s.total ? cli::EXIT_OK : cli::EXIT_SOME_FAILED;
+}
+
+int run_send(const std::vector<std::string>& args) {
+    static const std::vector<cli::OptionSpec> specs = {
+        {"--operation", true}, {"--url", true},  {"--key", true},      {"--await", false},
+        {"--results-dir", true}, {"--yes", false}, {"--pause-ms", true},  // --pause-ms: benchmarks only
+    };
+    cli::ParsedArgs parsed;
+    std::string error;
+    if (!cli::parse_args(args, specs, parsed, error)) return cli::usage_error("send", error);
+    if (parsed.help) {
+        std::fputs(USAGE, stdout);
+        return cli::EXIT_OK;
+    }
+    const std::string code = parsed.value("--operation");
+    if (code.empty()) return cli::usage_error("send", "informe a operação com --operation CÓDIGO");
+    if (parsed.positional.empty()) return cli::usage_error("send", "informe ao menos um arquivo ou pasta");
+    int pause_ms = 500;
+    if (parsed.has("--pause-ms") && !parse_pause(parsed.value("--pause-ms"), pause_ms)) {
+        return cli::usage_error("send", "--pause-ms exige um número de milissegundos");
+    }
+
+    std::vector<std::string> files = gather_files(parsed.positional);
+    if (files.empty()) {
+        print_block("Não há arquivos para enviar.");
+        return cli::EXIT_SOME_FAILED;
+    }
+
+    dorvane::ApiClient client;
+    std::vector<dorvane::Operation> operations;
+    const cli::ConnectStatus connected =
+        cli::connect_and_list(cli::resolve_url(parsed), cli::resolve_key(parsed), client, operations);
+    if (connected != cli::ConnectStatus::Ok) return cli::exit_code_for(connected);
+
+    auto op = std::find_if(operations.begin(), operations.end(),
+                           [&](const dorvane::Operation& o) { return o.code == code; });
+    if (op == operations.end()) {
+        return cli::usage_error("send", "a operação " + code + " não está no catálogo (veja \"dorvane operations\")");
+    }
+    const dorvane::Operation operation = *op;
+    const bool await_result = parsed.has("--await");
+    const int n = static_cast<int>(files.size());
+
+    print_block(dorvane::confirmation_text(n, operation, await_result));
+    if (!parsed.has("--yes")) {
+        if (!cli::interactive()) {
+            std::fputs("Sem terminal para confirmar: use --yes para enviar sem pergunta.\n", stderr);
+            return cli::EXIT_USAGE;
+        }
+        if (!ask_yes_no("Confirmar o envio? [s/N] ")) {
+            std::fputs("Envio não confirmado; nada foi enviado.\n", stderr);
+            return cli::EXIT_SOME_FAILED;
+        }
+    }
+
+    dorvane::BatchUploader::Options options;
+    options.operation_code = operation.code;
+    options.await_result = await_result;
+    options.results_dir = parsed.value("--results-dir");
+    if (options.results_dir.empty()) options.results_dir = fileutils::current_dir();
+    options.delay_between_files_ms = pause_ms;
+
+    Console console(stderr_is_terminal());
+    dorvane::BatchCallbacks callbacks;
+    callbacks.log = [&](const std::string& line) { console.log(line); };
+    callbacks.status = [&](const std::string& text) { console.status(text); };
+    callbacks.progress = [&](int done, int total) { console.progress(done, total); };
+
+    console.log(dorvane::start_line(n, operation));
+
+    dorvane::BatchUploader uploader(&client);
+    dorvane::BatchUploader::Summary summary;
+    std::atomic<bool> finished{false};
+    g_interrupted.store(false);
+    std::signal(SIGINT, on_interrupt);
+    std::thread worker([&] {
+        summary = uploader.run(files, options, callbacks);
+        finished.store(true);
+    });
+    bool cancel_announced = false;
+    while (!finished.load()) {
+        if (g_interrupted.load()) {
+            // Raised again on every turn: run() clears the flag when it starts, and Ctrl+C may
+            // come before that.
+            uploader.cancel_requested.store(true);
+            if (!cancel_announced) {
+                cancel_announced = true;
+                console.log(dorvane::CANCEL_REQUESTED_LINE);
+                console.status(dorvane::CANCELLING_STATUS);
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    worker.join();
+    std::signal(SIGINT, SIG_DFL);
+    console.finish();
+
+    cli::log_line(dorvane::summary_line(summary));
+    if (!summary.results_path.empty()) cli::log_line(dorvane::results_line(summary.results_path));
+    std::fputs((dorvane::finished_status(summary) + "\n").c_str(), stdout);
+    std::fflush(stdout);
+    if (summary.stopped) print_block(dorvane::stopped_message(summary.stop_reason));
+    return exit_status(summary, g_interrupted.load());
+}
+
+const cli::Registrar registrar({"send", "envia arquivos para uma operação do serviço", &run_send});
+
+}  // namespace
