@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <exception>
+#include <utility>
 
 #include "core/fileutils.h"
 #include "core/text.h"
@@ -72,11 +73,11 @@ void Writer::end_obj() { write("endobj\n"); }
 void Writer::write(const std::string& s) { buffer.insert(buffer.end(), s.begin(), s.end()); }
 
 std::vector<uint8_t> Writer::build(const std::vector<tiff::Page>& pages) {
-    if (!assemble(pages)) return {};
+    if (!assemble(pages, nullptr)) return {};
     return buffer;
 }
 
-bool Writer::assemble(const std::vector<tiff::Page>& pages) {
+bool Writer::assemble(const std::vector<tiff::Page>& pages, std::vector<tiff::Page>* owned) {
     buffer.clear();
     offsets.clear();
     next_id = 1;
@@ -87,6 +88,11 @@ bool Writer::assemble(const std::vector<tiff::Page>& pages) {
         const ImageSpec s = image_spec(p);
         if (s.width <= 0 || s.height <= 0) return false;
     }
+
+    // One allocation for the whole file: growing by doubling would briefly hold it twice.
+    size_t expected = 1024;
+    for (const tiff::Page& p : pages) expected += p.data.size() + 640;
+    buffer.reserve(expected);
 
     static const char header[] = {'%', 'P', 'D', 'F', '-', '1', '.', '4', '\n', '%',
                                   '\xE2', '\xE3', '\xCF', '\xD3', '\n'};
@@ -135,6 +141,7 @@ bool Writer::assemble(const std::vector<tiff::Page>& pages) {
         write(dict);
         write("stream\n");
         buffer.insert(buffer.end(), p.data.begin(), p.data.end());
+        if (owned) std::vector<uint8_t>().swap((*owned)[i].data);
         write("\nendstream\n");
         end_obj();
 
@@ -177,7 +184,12 @@ bool Writer::assemble(const std::vector<tiff::Page>& pages) {
 }
 
 bool Writer::generate(const std::vector<tiff::Page>& pages, const std::string& path) {
-    if (!assemble(pages)) return false;
+    if (!assemble(pages, nullptr)) return false;
+    return fileutils::write_file(path, buffer.data(), buffer.size());
+}
+
+bool Writer::generate(std::vector<tiff::Page>&& pages, const std::string& path) {
+    if (!assemble(pages, &pages)) return false;
     return fileutils::write_file(path, buffer.data(), buffer.size());
 }
 
@@ -198,7 +210,7 @@ bool convert_tiff_to_pdf(const std::string& tiff_path, const std::string& pdf_pa
             return false;
         }
         Writer writer;
-        if (!writer.generate(pages, pdf_path)) {
+        if (!writer.generate(std::move(pages), pdf_path)) {
             error = "Failed to write PDF";
             return false;
         }

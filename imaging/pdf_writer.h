@@ -15,6 +15,9 @@ namespace pdf {
 class Writer {
 public:
     [[nodiscard]] bool generate(const std::vector<tiff::Page>& pages, const std::string& path);
+    // The same, releasing each page's pixels once they are in the buffer, so the pages and the
+    // file are not held twice in memory.
+    [[nodiscard]] bool generate(std::vector<tiff::Page>&& pages, const std::string& path);
     // The bytes generate() would write (for tests and in-memory use).
     std::vector<uint8_t> build(const std::vector<tiff::Page>& pages);
 
@@ -28,7 +31,8 @@ public:
 
 private:
     // Fills `buffer`; false (nothing to write) for no pages or a page without a usable size.
-    bool assemble(const std::vector<tiff::Page>& pages);
+    // `owned`, when given, is `pages` itself: each page's data is freed after it is copied.
+    bool assemble(const std::vector<tiff::Page>& pages, std::vector<tiff::Page>* owned);
 };
 
 [[nodiscard]] bool convert_tiff_to_pdf(const std::string& tiff_path, const std::string& pdf_path,

@@ -64,10 +64,10 @@ std::string incomplete_message(size_t page_number, uint64_t expected, uint64_t g
            std::to_string(expected) + " bytes, obtido " + std::to_string(got) + ")";
 }
 
-void add_decoded(uint64_t& total, uint64_t bytes, size_t page_number) {
-    if (bytes > MAX_DECODED_BYTES || total + bytes > MAX_DECODED_BYTES)
+void add_decoded(uint64_t& total, uint64_t bytes, uint64_t limit, size_t page_number) {
+    if (bytes > limit || total + bytes > limit)
         fail("TIFF grande demais: a página " + std::to_string(page_number) +
-             " passa do limite de " + std::to_string(MAX_DECODED_BYTES >> 20) +
+             " passa do limite de " + std::to_string(limit >> 20) +
              " MB de imagem decodificada por arquivo");
     total += bytes;
 }
@@ -321,7 +321,8 @@ void Reader::read_jpeg_page(const IFD& ifd, std::vector<Page>& pages, uint64_t& 
             tables.assign(data + start, data + start + t->count);
     }
     const bool rgb_coded = get_value(ifd, TAG_PHOTOMETRIC, 6) == PHOTO_RGB;
-    add_decoded(decoded_total, total + tables.size() + 64, pages.size() + 1);
+    add_decoded(decoded_total, total + tables.size() + 2 * pieces.size() + 64, decoded_limit,
+                pages.size() + 1);
 
     Page page;
     page.kind = PageKind::Jpeg;
@@ -420,7 +421,7 @@ void Reader::read_page(const IFD& ifd, std::vector<Page>& pages, uint64_t& decod
     const uint64_t out_need = kind == PageKind::Rgb       ? uint64_t(width) * height * 3
                               : kind == PageKind::Gray    ? uint64_t(width) * height
                                                           : (uint64_t(width) + 7) / 8 * height;
-    add_decoded(decoded_total, std::max(plane_need * planes, out_need), page_number);
+    add_decoded(decoded_total, std::max(plane_need * planes, out_need), decoded_limit, page_number);
 
     uint32_t rows_per_strip = get_value(ifd, TAG_ROWS_PER_STRIP, height);
     if (rows_per_strip == 0 || rows_per_strip > height) rows_per_strip = height;

@@ -64,6 +64,8 @@ public:
     // A real BigTIFF (magic 43, 8-byte offsets, 20-byte entries). A magic-43 file laid out like a
     // classic TIFF is read with the classic layout.
     bool big_tiff = false;
+    // Ceiling on the decoded pages of one file; tests and fuzzing lower it.
+    uint64_t decoded_limit = MAX_DECODED_BYTES;
 
 private:
     struct Span {
