@@ -40,10 +40,10 @@ TEST(PipelineDefaults, BackoffTableIsTwoEightThirtySeconds) {
 TEST_F(PipelineTest, ThreeNetworkFailuresRetryTwiceThenFail) {
     server.fail_next(3, dropped());
     auto o = options();
-    o.backoff_ms = {1000, 2000};
+    o.backoff_ms = {10, 1999};  // whole seconds, rounded down
     const auto start = Clock::now();
     const UploadOutcome out = send(make_file("doc.pdf", 10), o);
-    EXPECT_GE(ms_since(start), 3000);  // both waits were served
+    EXPECT_GE(ms_since(start), 2000);  // both waits were served
 
     EXPECT_EQ(out.result, OutcomeKind::Failed);
     EXPECT_EQ(out.attempts, 3);
@@ -51,10 +51,33 @@ TEST_F(PipelineTest, ThreeNetworkFailuresRetryTwiceThenFail) {
     EXPECT_EQ(out.error.rfind("rede: ", 0), 0u) << out.error;
     ASSERT_EQ(rec.logs.size(), 4u);
     EXPECT_EQ(rec.logs[0], "[ENVIO] [1/1] doc.pdf (10 B)");
-    EXPECT_EQ(rec.logs[1], "[RETRY] [1/1] " + out.error + " — nova tentativa em 1s (2/3)");
-    EXPECT_EQ(rec.logs[2], "[RETRY] [1/1] " + out.error + " — nova tentativa em 2s (3/3)");
+    EXPECT_EQ(rec.logs[1], "[RETRY] [1/1] " + out.error + " — nova tentativa em 0s (2/3)");
+    EXPECT_EQ(rec.logs[2], "[RETRY] [1/1] " + out.error + " — nova tentativa em 1s (3/3)");
     EXPECT_EQ(rec.logs[3], "[ERRO] [1/1] doc.pdf — " + out.error);
     EXPECT_EQ(submissions().size(), 3u);
+}
+
+// The product's table: the 2 s wait is served, and the batch is cancelled once the 8 s wait is
+// announced, so the test costs 2 s instead of 10.
+TEST_F(PipelineTest, DefaultTableAnnouncesTwoThenEightSeconds) {
+    server.fail_next(100, dropped());
+    BatchCallbacks c = rec.callbacks();
+    c.log = [&](const std::string& line) {
+        rec.logs.push_back(line);
+        if (line.find("(3/3)") != std::string::npos) uploader.cancel_requested.store(true);
+    };
+    auto o = options();
+    o.backoff_ms = cfg::RETRY_BACKOFF_MS;
+    const auto start = Clock::now();
+    const UploadOutcome out = uploader.process_one(make_file("doc.pdf", 10), "doc.pdf", 2, 4, o, c);
+    EXPECT_GE(ms_since(start), 2000);
+    EXPECT_LT(ms_since(start), 7000);
+    ASSERT_EQ(rec.logs.size(), 3u);
+    EXPECT_EQ(rec.logs[1].rfind("[RETRY] [2/4] rede: ", 0), 0u) << rec.logs[1];
+    EXPECT_NE(rec.logs[1].find(" — nova tentativa em 2s (2/3)"), std::string::npos) << rec.logs[1];
+    EXPECT_NE(rec.logs[2].find(" — nova tentativa em 8s (3/3)"), std::string::npos) << rec.logs[2];
+    EXPECT_EQ(out.attempts, 2);
+    EXPECT_EQ(out.status, "cancelled");
 }
 
 TEST_F(PipelineTest, UnavailableThenSuccessKeepsFirstError) {
