@@ -314,6 +314,16 @@ void Reader::read_jpeg_page(const IFD& ifd, std::vector<Page>& pages, uint64_t& 
         pieces.emplace_back(data + off, data + off + len);
     }
 
+    // One stream cut into strips (only the first starts with SOI) is simply put back together;
+    // strips that are each a whole image are joined by assemble_jpeg.
+    const bool each_whole = std::all_of(pieces.begin(), pieces.end(), [](const std::vector<uint8_t>& p) {
+        return p.size() >= 2 && p[0] == 0xFF && p[1] == 0xD8;
+    });
+    if (!each_whole) {
+        for (size_t i = 1; i < pieces.size(); ++i) pieces[0].insert(pieces[0].end(), pieces[i].begin(), pieces[i].end());
+        pieces.resize(1);
+    }
+
     std::vector<uint8_t> tables;
     if (const Tag* t = find(ifd, TAG_JPEG_TABLES)) {
         const uint64_t start = values_start(*t);

@@ -435,6 +435,12 @@ TEST(TiffReader, JpegStripsJoinWithRestartMarkers) {
                             0xFF, 0xDA, 0, 8, 1, 1, 0, 0, 63, 0,
                             0xA1, 0xFF, 0xD0, 0xA2, 0xFF, 0xD1, 0xA3, 0xFF, 0xD9};
     EXPECT_EQ(pages[0].data, expected);
+    // One stream cut into two strips is put back together as it was.
+    const Bytes whole = strip(16, 0xA4);
+    const Bytes head(whole.begin(), whole.begin() + 20), tail(whole.begin() + 20, whole.end());
+    const auto cut = read(one_page(image(16, 16, 8, 1, 1, 7), {head, tail}));
+    ASSERT_EQ(cut.size(), 1u);
+    EXPECT_EQ(cut[0].data, whole);
     // Strips whose height is not a whole number of MCU rows cannot be joined.
     EXPECT_EQ(read_error(one_page(image(16, 10, 8, 1, 1, 7), {strip(5, 1), strip(5, 2)})),
               "TIFF com JPEG em faixas que não formam uma imagem única não é suportado");
