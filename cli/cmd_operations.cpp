@@ -51,11 +51,13 @@ std::string catalogue_table(const std::vector<dorvane::Operation>& operations) {
 std::string catalogue_json(const std::vector<dorvane::Operation>& operations) {
     json::Array list;
     for (const auto& op : operations) {
-        list.push_back(json::Object{{"code", op.code},
-                                    {"name", op.name},
-                                    {"description", op.description},
-                                    {"category", op.category},
-                                    {"cost", static_cast<double>(op.cost)}});
+        json::Object o;
+        o["code"] = op.code;
+        o["name"] = op.name;
+        o["description"] = op.description;
+        o["category"] = op.category;
+        o["cost"] = static_cast<double>(op.cost);
+        list.emplace_back(std::move(o));
     }
     return json::stringify(json::Object{{"operations", list}}, 2) + "\n";
 }
