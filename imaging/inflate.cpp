@@ -127,14 +127,14 @@ void compressed_block(BitReader& in, const HuffTable& litlen, const HuffTable& d
 }  // namespace
 
 uint32_t BitReader::bits(int n) {
+    if (n == 0) return 0;
     while (bitcnt <= 24 && pos < size) {
         bitbuf |= static_cast<uint32_t>(data[pos++]) << bitcnt;
         bitcnt += 8;
     }
     if (bitcnt < n) fail("Dados comprimidos truncados");
-    if (n == 0) return 0;
     uint32_t value = bitbuf & ((1u << n) - 1);
-    bitbuf = n == 32 ? 0 : bitbuf >> n;
+    bitbuf >>= n;
     bitcnt -= n;
     return value;
 }

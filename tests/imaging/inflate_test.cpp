@@ -197,6 +197,7 @@ TEST(Inflate, BitReaderReadsLsbFirstAndZeroBitsFreely) {
     const uint8_t in[] = {0xB5, 0x01};
     inflate::BitReader r(in, sizeof in);
     EXPECT_EQ(r.bits(0), 0u);
+    EXPECT_EQ(r.pos, 0u);  // n = 0 does not touch the input
     EXPECT_EQ(r.bits(1), 1u);
     EXPECT_EQ(r.bits(3), 2u);   // 010
     EXPECT_EQ(r.bits(5), 0x1Bu);  // 1011 then the 1 of the second byte
