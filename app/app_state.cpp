@@ -1,0 +1,130 @@
+#include "app/app_state.h"
+
+#include <system_error>
+#include <thread>
+
+#include "core/sys.h"
+#include "core/text.h"
+
+AppState g_app;
+
+int g_dpi = 96;
+HBRUSH g_brushPage = nullptr;
+HBRUSH g_brushCard = nullptr;
+HICON g_iconLarge = nullptr;
+HICON g_iconSmall = nullptr;
+
+namespace {
+
+std::atomic<int> g_workers{0};
+
+// How long a worker waits for room in a full message queue before it tries the post again.
+constexpr DWORD QUEUE_FULL_RETRY_MS = 5;
+
+}  // namespace
+
+int S(int n) {
+    return MulDiv(n, g_dpi, 96);
+}
+
+bool ui_post(unsigned msg, const std::string& text) {
+    auto* copy = new std::string(text);
+    HWND hwnd = g_app.hwnd;
+    for (;;) {
+        if (hwnd && PostMessageW(hwnd, msg, 0, reinterpret_cast<LPARAM>(copy))) {
+            return true;
+        }
+        // Windows refuses posts beyond 10,000 queued messages (ERROR_NOT_ENOUGH_QUOTA). A worker
+        // that floods the log waits for the window to drain its queue instead of losing lines;
+        // the UI thread itself cannot wait for its own queue, and a gone window never drains.
+        bool queue_full = hwnd && GetLastError() == ERROR_NOT_ENOUGH_QUOTA && IsWindow(hwnd) &&
+                          GetWindowThreadProcessId(hwnd, nullptr) != GetCurrentThreadId();
+        if (!queue_full) {
+            delete copy;
+            return false;
+        }
+        Sleep(QUEUE_FULL_RETRY_MS);
+    }
+}
+
+void log_line(const std::string& message) {
+    ui_post(WM_APP_LOG, "[" + sys::local_time("%H:%M:%S") + "] " + message);
+}
+
+void append_log(const std::string& line) {
+    HWND log = g_app.log_edit;
+    if (!log) {
+        return;
+    }
+    int end = GetWindowTextLengthW(log);
+    SendMessageW(log, EM_SETSEL, static_cast<WPARAM>(end), static_cast<LPARAM>(end));
+    std::wstring wide = text::to_wide(line + "\r\n");
+    SendMessageW(log, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(wide.c_str()));
+    SendMessageW(log, EM_SCROLLCARET, 0, 0);
+}
+
+std::string get_text(HWND control) {
+    int length = GetWindowTextLengthW(control);
+    if (length < 1) {
+        return std::string();
+    }
+    std::wstring buffer(static_cast<size_t>(length) + 1, L'\0');
+    int copied = GetWindowTextW(control, &buffer[0], length + 1);
+    if (copied < 0) {
+        copied = 0;
+    }
+    buffer.resize(static_cast<size_t>(copied));
+    return text::to_utf8(buffer);
+}
+
+int message_box(HWND owner, const std::string& text, unsigned flags) {
+    return MessageBoxW(owner, text::to_wide(text).c_str(), text::to_wide(APP_NAME).c_str(), flags);
+}
+
+void set_uploader(std::shared_ptr<dorvane::BatchUploader> uploader) {
+    std::shared_ptr<dorvane::BatchUploader> previous;
+    {
+        std::lock_guard<std::mutex> lock(g_app.uploader_mutex);
+        previous = std::move(g_app.uploader);
+        g_app.uploader = std::move(uploader);
+    }
+}
+
+std::shared_ptr<dorvane::BatchUploader> take_uploader() {
+    std::lock_guard<std::mutex> lock(g_app.uploader_mutex);
+    return std::move(g_app.uploader);
+}
+
+bool request_cancel() {
+    std::lock_guard<std::mutex> lock(g_app.uploader_mutex);
+    if (!g_app.uploader) {
+        return false;
+    }
+    g_app.uploader->cancel_requested.store(true);
+    return true;
+}
+
+bool start_worker(std::function<void()> fn) {
+    ++g_workers;
+    try {
+        std::thread([fn = std::move(fn)]() mutable {
+            try {
+                fn();
+            } catch (...) {
+                // A workflow reports its own failures; this only keeps the window from staying
+                // busy for ever when one escapes.
+                PostMessageW(g_app.hwnd, WM_APP_BUSY, 0, 0);
+            }
+            fn = nullptr;
+            --g_workers;
+        }).detach();
+    } catch (const std::system_error&) {
+        --g_workers;
+        return false;
+    }
+    return true;
+}
+
+int running_workers() {
+    return g_workers.load();
+}

@@ -1,0 +1,178 @@
+#include "window_fixture.h"
+
+#include <chrono>
+
+#include "core/text.h"
+
+namespace app_test {
+
+void pump() {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_QUIT) {
+            continue;
+        }
+        if (g_app.hwnd && IsWindow(g_app.hwnd) && IsDialogMessageW(g_app.hwnd, &msg)) {
+            continue;
+        }
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+}
+
+bool pump_until(const std::function<bool()>& done, int timeout_ms) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    for (;;) {
+        pump();
+        if (done()) {
+            return true;
+        }
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+    }
+}
+
+std::string window_text(HWND window) {
+    return get_text(window);
+}
+
+std::string class_name(HWND window) {
+    wchar_t name[64] = {};
+    GetClassNameW(window, name, 64);
+    return text::to_utf8(name);
+}
+
+RECT child_rect(HWND child) {
+    RECT r;
+    GetWindowRect(child, &r);
+    MapWindowPoints(HWND_DESKTOP, GetParent(child), reinterpret_cast<POINT*>(&r), 2);
+    return r;
+}
+
+std::vector<std::string> log_lines() {
+    std::string all = get_text(g_app.log_edit);
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (;;) {
+        size_t end = all.find("\r\n", start);
+        if (end == std::string::npos) {
+            if (start < all.size()) {
+                lines.push_back(all.substr(start));
+            }
+            return lines;
+        }
+        lines.push_back(all.substr(start, end - start));
+        start = end + 2;
+    }
+}
+
+DialogWatcher::DialogWatcher(int answer_id) : answer_id_(answer_id), thread_([this] { run(); }) {}
+
+DialogWatcher::~DialogWatcher() {
+    stop_ = true;
+    thread_.join();
+}
+
+std::string DialogWatcher::caption() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return caption_;
+}
+
+std::string DialogWatcher::text() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return text_;
+}
+
+namespace {
+
+struct Search {
+    DWORD pid;
+    HWND found;
+};
+
+BOOL CALLBACK find_box(HWND window, LPARAM param) {
+    auto* search = reinterpret_cast<Search*>(param);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    if (pid == search->pid && IsWindowVisible(window) && class_name(window) == "#32770") {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL CALLBACK find_text(HWND child, LPARAM param) {
+    auto* out = reinterpret_cast<std::string*>(param);
+    std::string cls = class_name(child);
+    if (_stricmp(cls.c_str(), "Static") == 0) {
+        std::string t = get_text(child);
+        if (!t.empty()) {
+            *out = t;
+            return FALSE;
+        }
+    }
+    return TRUE;
+}
+
+}  // namespace
+
+void DialogWatcher::run() {
+    HWND answered = nullptr;
+    while (!stop_) {
+        Search search = {GetCurrentProcessId(), nullptr};
+        EnumWindows(find_box, reinterpret_cast<LPARAM>(&search));
+        if (search.found && search.found != answered) {
+            std::string message;
+            EnumChildWindows(search.found, find_text, reinterpret_cast<LPARAM>(&message));
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                caption_ = get_text(search.found);
+                text_ = message;
+            }
+            ++seen_;
+            answered = search.found;
+            PostMessageW(search.found, WM_COMMAND, MAKEWPARAM(answer_id_, BN_CLICKED),
+                         reinterpret_cast<LPARAM>(GetDlgItem(search.found, answer_id_)));
+        }
+        Sleep(10);
+    }
+}
+
+void reset_app_state() {
+    g_app.busy = false;
+    g_app.progress = 0;
+    g_app.status = "Pronto";
+    {
+        std::lock_guard<std::mutex> lock(g_app.data_mutex);
+        g_app.operations.clear();
+        g_app.files.clear();
+    }
+    set_uploader(nullptr);
+    g_dpi = 96;
+}
+
+void MainWindowTest::SetUp() {
+    reset_app_state();
+    open_window();
+}
+
+void MainWindowTest::open_window() {
+    HINSTANCE instance = GetModuleHandleW(nullptr);
+    app_startup(instance);
+    hwnd = create_main_window(instance);
+    ASSERT_NE(hwnd, nullptr);
+    ShowWindow(hwnd, SW_SHOW);
+    UpdateWindow(hwnd);
+    pump();
+}
+
+void MainWindowTest::TearDown() {
+    if (hwnd && IsWindow(hwnd)) {
+        DestroyWindow(hwnd);
+    }
+    pump();
+}
+
+}  // namespace app_test
