@@ -38,7 +38,11 @@ namespace {
 constexpr size_t DEFAULT_MAX_REQUEST_BYTES = size_t(200) << 20;
 // Uploads up to this size are kept whole (base64) in the record, so tests can compare bytes.
 constexpr size_t MAX_RECORDED_BODY = size_t(1) << 20;
+// The records are bounded both in entries and in bytes (kept bodies dominate), oldest dropped
+// first, so a long demo run cannot grow without end.
 constexpr size_t MAX_RECORDS = 10000;
+constexpr size_t MAX_RECORD_BYTES = size_t(256) << 20;
+constexpr size_t MAX_FAULTS = 10000;
 constexpr size_t MAX_TASKS = 100000;
 
 const char* const PROBE_TASK_ID = "00000000-0000-0000-0000-000000000000";
@@ -123,13 +127,40 @@ struct Task {
     json::Value result;
 };
 
+class RecordList {
+public:
+    void push(json::Value entry) {
+        size_t bytes = json::stringify(entry).size();
+        items_.push_back(std::move(entry));
+        sizes_.push_back(bytes);
+        total_ += bytes;
+        while (items_.size() > 1 && (items_.size() > MAX_RECORDS || total_ > MAX_RECORD_BYTES)) {
+            total_ -= sizes_.front();
+            sizes_.pop_front();
+            items_.erase(items_.begin());
+        }
+    }
+    void clear() {
+        items_.clear();
+        sizes_.clear();
+        total_ = 0;
+    }
+    const json::Array& items() const { return items_; }
+    size_t size() const { return items_.size(); }
+
+private:
+    json::Array items_;
+    std::deque<size_t> sizes_;
+    size_t total_ = 0;
+};
+
 struct State {
     std::mutex mutex;
     Options options;
     long long credits = 0;
     std::deque<Fault> faults;
-    json::Array requests;
-    json::Array submissions;
+    RecordList requests;
+    RecordList submissions;
     std::map<std::string, Task> tasks;
     std::mt19937_64 rng{std::random_device{}()};
 };
@@ -157,11 +188,6 @@ void send_json(httplib::Response& res, int status, const json::Value& body) {
 }
 
 json::Value error_body(const std::string& message) { return json::Object{{"error", message}}; }
-
-void push_bounded(json::Array& list, json::Value entry) {
-    if (list.size() >= MAX_RECORDS) list.erase(list.begin());
-    list.push_back(std::move(entry));
-}
 
 bool is_loopback(const std::string& addr) {
     return addr.rfind("127.", 0) == 0 || addr == "::1" || addr.rfind("::ffff:127.", 0) == 0;
@@ -537,7 +563,7 @@ void api_request(const httplib::Request& req, httplib::Response& res, const std:
         record["fault"] = action_name(fault.action);
         record["status"] = fault.action == FaultAction::Drop ? 0 : res.status;
         std::lock_guard<std::mutex> lock(g_state.mutex);
-        push_bounded(g_state.requests, record);
+        g_state.requests.push(record);
         return;
     }
 
@@ -568,7 +594,7 @@ void api_request(const httplib::Request& req, httplib::Response& res, const std:
                 if (body.size() <= MAX_RECORDED_BODY) sub["body_base64"] = demo::base64_encode(body);
                 sub["body_size"] = static_cast<double>(body.size());
                 std::lock_guard<std::mutex> lock(g_state.mutex);
-                push_bounded(g_state.submissions, sub);
+                g_state.submissions.push(sub);
                 break;
             }
             case Route::Unknown: send_json(res, 404, error_body("rota não encontrada")); break;
@@ -576,7 +602,7 @@ void api_request(const httplib::Request& req, httplib::Response& res, const std:
     }
     record["status"] = res.status;
     std::lock_guard<std::mutex> lock(g_state.mutex);
-    push_bounded(g_state.requests, record);
+    g_state.requests.push(record);
 }
 
 // --- control endpoints ----------------------------------------------------------------------
@@ -613,6 +639,7 @@ void control_add_faults(const httplib::Request& req, httplib::Response& res) {
         parsed.push_back(f);
     }
     std::lock_guard<std::mutex> lock(g_state.mutex);
+    if (g_state.faults.size() + parsed.size() > MAX_FAULTS) return send_json(res, 400, error_body("falhas demais na fila"));
     for (auto& f : parsed) g_state.faults.push_back(f);
     send_json(res, 200, json::Object{{"pending", static_cast<double>(g_state.faults.size())}});
 }
@@ -627,8 +654,8 @@ void control_state(const httplib::Request& req, httplib::Response& res, bool wit
                    {"request_count", static_cast<double>(g_state.requests.size())},
                    {"submission_count", static_cast<double>(g_state.submissions.size())}};
     if (with_records) {
-        o["requests"] = g_state.requests;
-        o["submissions"] = g_state.submissions;
+        o["requests"] = g_state.requests.items();
+        o["submissions"] = g_state.submissions.items();
     }
     send_json(res, 200, o);
 }
