@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cctype>
 #include <csignal>
 #include <cstdio>
@@ -270,15 +271,26 @@ int run_send(const std::vector<std::string>& args) {
 
     dorvane::BatchUploader uploader(&client);
     dorvane::BatchUploader::Summary summary;
-    std::atomic<bool> finished{false};
+    // The batch runs on a worker so that this thread can watch for Ctrl+C (a signal handler may
+    // only set a flag) and still return as soon as the batch ends.
+    std::mutex done_mutex;
+    std::condition_variable done_cv;
+    bool finished = false;
     g_interrupted.store(false);
     std::signal(SIGINT, on_interrupt);
     std::thread worker([&] {
-        summary = uploader.run(files, options, callbacks);
-        finished.store(true);
+        dorvane::BatchUploader::Summary s = uploader.run(files, options, callbacks);
+        std::lock_guard<std::mutex> lock(done_mutex);
+        summary = std::move(s);
+        finished = true;
+        done_cv.notify_all();
     });
     bool cancel_announced = false;
-    while (!finished.load()) {
+    for (;;) {
+        {
+            std::unique_lock<std::mutex> lock(done_mutex);
+            if (done_cv.wait_for(lock, std::chrono::milliseconds(50), [&] { return finished; })) break;
+        }
         if (g_interrupted.load()) {
             // Raised again on every turn: run() clears the flag when it starts, and Ctrl+C may
             // come before that.
@@ -289,7 +301,6 @@ int run_send(const std::vector<std::string>& args) {
                 console.status(dorvane::CANCELLING_STATUS);
             }
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     worker.join();
     std::signal(SIGINT, SIG_DFL);
