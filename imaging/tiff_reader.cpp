@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 #include <stdexcept>
 #include <string>
 
@@ -145,6 +146,20 @@ Reader::IFD Reader::read_ifd(uint32_t offset) const {
     return ifd;
 }
 
+uint32_t Reader::next_ifd_offset(uint32_t offset) const {
+    // Where read_ifd finds `next`, without reading the entries.
+    const uint64_t count_size = big_tiff ? 8 : 2;
+    const uint64_t entry_size = big_tiff ? 20 : 12;
+    if (uint64_t(offset) + count_size > size) return 0;
+    const uint64_t count = big_tiff ? u64(offset) : u16(offset);
+    const uint64_t table = uint64_t(offset) + count_size;
+    const uint64_t whole = (size - table) / entry_size;
+    const uint64_t pos = table + std::min(count, whole) * entry_size;
+    const uint64_t next_size = big_tiff ? 8 : 4;
+    if (pos + next_size > size) return 0;
+    return big_tiff ? clamp32(u64(pos)) : u32(pos);
+}
+
 const Reader::Tag* Reader::find(const IFD& ifd, uint16_t tag) const {
     for (const Tag& t : ifd.tags)
         if (t.tag == tag) return &t;
@@ -268,19 +283,44 @@ std::vector<Page> Reader::read(const uint8_t* bytes, size_t length) {
     std::vector<Page> pages;
     if (first == 0) return pages;
 
-    // The chain is walked first; only offsets are kept, each directory is read again when its
-    // page is built, so a chain of huge directories never sits in memory at once.
+    // The chain is walked first; only offsets are kept, each directory is read when its page is
+    // built, so a chain of huge directories never sits in memory at once.
     std::vector<uint32_t> chain;
     uint64_t offset = first;
     while (offset < size) {
         chain.push_back(uint32_t(offset));
-        const IFD ifd = read_ifd(uint32_t(offset));
-        if (chain.size() > 1000 || ifd.next == 0) break;
-        offset = ifd.next;
+        const uint32_t next = next_ifd_offset(uint32_t(offset));
+        if (chain.size() > 1000 || next == 0) break;
+        offset = next;
     }
 
+    // A chain that loops yields the same directory again; its page is copied rather than decoded
+    // again (a directory that gave no page gives none again), with the same memory accounting.
+    struct Seen {
+        long page = -1;
+        uint64_t charged = 0;
+    };
+    std::map<uint32_t, Seen> seen;
     uint64_t decoded_total = 0;
-    for (uint32_t off : chain) read_page(read_ifd(off), pages, decoded_total);
+    for (uint32_t off : chain) {
+        const auto it = seen.find(off);
+        if (it != seen.end()) {
+            if (it->second.page < 0) continue;
+            add_decoded(decoded_total, it->second.charged, decoded_limit, pages.size() + 1);
+            Page copy = pages[size_t(it->second.page)];
+            pages.push_back(std::move(copy));
+            continue;
+        }
+        const size_t before = pages.size();
+        const uint64_t total_before = decoded_total;
+        read_page(read_ifd(off), pages, decoded_total);
+        Seen s;
+        if (pages.size() > before) {
+            s.page = long(before);
+            s.charged = decoded_total - total_before;
+        }
+        seen[off] = s;
+    }
     return pages;
 }
 

@@ -74,6 +74,7 @@ private:
     };
     std::vector<Span> strip_spans(const IFD& ifd, uint16_t offsets_tag, uint16_t counts_tag,
                                   bool* dropped) const;
+    uint32_t next_ifd_offset(uint32_t offset) const;
     const Tag* find(const IFD& ifd, uint16_t tag) const;
     uint64_t values_start(const Tag& t) const;
     uint32_t element(const Tag& t, uint64_t start, uint64_t i) const;

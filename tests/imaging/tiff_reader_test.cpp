@@ -100,6 +100,25 @@ TEST(TiffReader, SelfLinkedDirectoryYields1001Pages) {
     EXPECT_EQ(read(file).size(), 1001u);
 }
 
+TEST(TiffReader, RepeatedDirectoriesCountTowardsTheCeiling) {
+    Bytes file = one_page(image(2, 2, 8, 1, 1), {{1, 2, 3, 4}});
+    const uint32_t ifd = file[4] | (file[5] << 8);
+    const size_t next = ifd + 2 + 12 * size_t(file[ifd] | (file[ifd + 1] << 8));
+    for (int i = 0; i < 4; ++i) file[next + size_t(i)] = uint8_t(ifd >> (8 * i));
+    tiff::Reader r;
+    r.decoded_limit = 4 * 500;
+    try {
+        r.read(file.data(), file.size());
+        ADD_FAILURE() << "no error";
+    } catch (const std::runtime_error& e) {
+        EXPECT_STREQ(e.what(), "TIFF grande demais: a página 501 passa do limite de 0 MB de imagem decodificada por arquivo");
+    }
+    r.decoded_limit = tiff::MAX_DECODED_BYTES;
+    const auto pages = r.read(file.data(), file.size());
+    ASSERT_EQ(pages.size(), 1001u);
+    EXPECT_EQ(pages[1000].data, (Bytes{1, 2, 3, 4}));
+}
+
 TEST(TiffReader, CutDirectoryKeepsWholeEntries) {
     Bytes file = one_page(image(2, 1, 8, 1, 1), {{10, 20}});
     // Remove the next-offset word and half of the last entry: the strip byte counts are lost.
