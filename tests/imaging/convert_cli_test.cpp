@@ -3,6 +3,7 @@
 
 #include <sys/wait.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <regex>
 #include <string>

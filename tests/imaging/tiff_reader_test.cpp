@@ -435,6 +435,13 @@ TEST(TiffReader, JpegPassThroughAndTables) {
     EXPECT_EQ(Bytes(pages[0].data.begin() + 2, pages[0].data.begin() + 9), (Bytes{0xFF, 0xEE, 0, 14, 'A', 'd', 'o'}));
     EXPECT_EQ(pages[0].data[17], 0);
 
+    // Old-style JPEG: the strips hold no stream, JPEGInterchangeFormat points at a whole one (the
+    // builder puts the strips at offset 8, so the second strip starts at 10).
+    auto old_style = with(image(8, 8, 8, 1, 1, 6), {{513, LONG, {10}}, {514, LONG, {strip.size()}}});
+    pages = read(one_page(old_style, {{0, 0}, strip}));
+    ASSERT_EQ(pages.size(), 1u);
+    EXPECT_EQ(pages[0].data, strip);
+
     // No frame header: refused, not written broken.
     const Bytes no_frame = {0xFF, 0xD8, 0xFF, 0xD9};
     EXPECT_EQ(read_error(one_page(image(8, 8, 8, 1, 1, 7), {no_frame})),
