@@ -167,6 +167,20 @@ def make(out):
     Image.open(p("rgb.tif")).save(p("jpeg_pil.tif"), compression="jpeg")
     add("jpeg_pil.tif", mode="psnr")
 
+    # Other writers: ImageMagick's own TIFF coder and tiffcrop.
+    for name, args in (("im_jpeg.tif", ["rgb.tif", "-compress", "JPEG"]),
+                       ("im_cmyk.tif", ["rgb.tif", "-colorspace", "CMYK", "-compress", "LZW"]),
+                       ("im_zip.tif", ["gray.tif", "-compress", "Zip"]),
+                       ("im_palette.tif", ["rgb.tif", "-colors", "200", "-type", "Palette"]),
+                       ("im_rgba_rle.tif", ["rgb.tif", "-alpha", "set", "-compress", "RLE"]),
+                       ("im_fax_204x98.tif", ["bw_mib.tif", "-compress", "Group4", "-density", "204x98"])):
+        run(CONVERT, p(args[0]), *args[1:], p(name))
+        add(name, mode="psnr" if name == "im_jpeg.tif" else "exact")
+    run("tiffcrop", "-U", "px", "-X", "120", "-Y", "90", "-c", "lzw", p("rgb.tif"), p("crop_lzw.tif"))
+    add("crop_lzw.tif")
+    run("tiffcrop", "-R", "90", "-c", "g4", p("bw_miw.tif"), p("crop_rotated_g4.tif"))
+    add("crop_rotated_g4.tif")
+
     # Many pages, tiny and large pages.
     run("tiffcp", p("bw_miw_g4.tif"), p("gray_lzw_pred.tif"), p("rgb_zip_pred.tif"), p("palette.tif"),
         p("bw_mib_g3_2d.tif"), p("cmyk.tif"), p("multipage.tif"))
