@@ -871,7 +871,8 @@ int main(int argc, char** argv) {
         server.stop();
     }).detach();
 
-    std::printf("listening on http://%s:%d\n", options.host.c_str(), port);
+    const std::string shown_host = options.host.find(':') != std::string::npos ? "[" + options.host + "]" : options.host;
+    std::printf("listening on http://%s:%d\n", shown_host.c_str(), port);
     std::fflush(stdout);
     bool ok = server.listen_after_bind();
     log_stderr("serviço encerrado");
