@@ -74,10 +74,10 @@ void add_decoded(uint64_t& total, uint64_t bytes, uint64_t limit, size_t page_nu
 }
 
 // Horizontal differencing (TIFF 6.0 section 14) undone in place, 8-bit samples only.
-void undo_predictor(std::vector<uint8_t>& strip, size_t row_samples, size_t stride) {
+void undo_predictor(uint8_t* strip, size_t length, size_t row_samples, size_t stride) {
     if (row_samples == 0) return;
-    for (size_t r = 0; (r + 1) * row_samples <= strip.size(); ++r) {
-        uint8_t* row = strip.data() + r * row_samples;
+    for (size_t r = 0; (r + 1) * row_samples <= length; ++r) {
+        uint8_t* row = strip + r * row_samples;
         for (size_t i = stride; i < row_samples; ++i) row[i] = uint8_t(row[i] + row[i - stride]);
     }
 }
@@ -503,10 +503,13 @@ void Reader::read_page(const IFD& ifd, std::vector<Page>& pages, uint64_t& decod
             // Decoders are bounded by what the rest of the page can use (at least this strip).
             const uint64_t remaining = plane_need > buf.size() ? plane_need - buf.size() : 0;
             const size_t limit = size_t(std::max(remaining, rows * row_bytes));
+            // Decoded bytes go to the end of the page buffer: stored strips are copied there
+            // directly, and a decoded strip that is the whole page is moved in.
+            const size_t strip_start = buf.size();
             std::vector<uint8_t> strip;
             switch (compression) {
                 case 1:
-                    strip.assign(in, in + in_len);
+                    buf.insert(buf.end(), in, in + in_len);
                     break;
                 case 2:
                     strip = ccitt::decode_group3(in, in_len, int(width), int(rows), false, true);
@@ -528,11 +531,16 @@ void Reader::read_page(const IFD& ifd, std::vector<Page>& pages, uint64_t& decod
                     strip = detail::unpack_bits(in, in_len, limit);
                     break;
             }
-            if (predictor == 2 && bps == 8)
-                undo_predictor(strip, size_t(uint64_t(width) * plane_samples), size_t(plane_samples));
             // A strip that decodes short or long is not corrected; later rows shift and a short
             // page is refused below.
-            buf.insert(buf.end(), strip.begin(), strip.end());
+            if (buf.empty() && strip.size() >= plane_need) {
+                buf.swap(strip);
+            } else {
+                buf.insert(buf.end(), strip.begin(), strip.end());
+            }
+            if (predictor == 2 && bps == 8)
+                undo_predictor(buf.data() + strip_start, buf.size() - strip_start,
+                               size_t(uint64_t(width) * plane_samples), size_t(plane_samples));
             if (i + 1 == last) break;
             rows_done += rows_per_strip;
             if (rows_done >= height) break;
