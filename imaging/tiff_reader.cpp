@@ -92,6 +92,84 @@ std::vector<uint8_t> inflate_strip(const uint8_t* p, size_t n, size_t max_out) {
     return inflate::inflate_raw(p + 2, n - 6, max_out);
 }
 
+// How the strips of one plane are coded and laid out.
+struct StripCodec {
+    uint32_t compression = 1;
+    uint32_t width = 0;
+    uint32_t height = 0;
+    uint32_t rows_per_strip = 0;
+    uint64_t row_bytes = 0;
+    uint64_t row_samples = 0;  // samples per row of this plane (for the predictor)
+    uint64_t stride = 1;       // samples per pixel of this plane
+    bool predictor = false;    // horizontal differencing to undo
+    bool reversed = false;     // FillOrder 2
+    bool two_d = false;        // T4Options bit 0
+};
+
+// Decodes `count` strips in order into one buffer. `need` is the plane's size, which bounds the
+// decoders; a strip that decodes short or long is not corrected, so later rows shift and the
+// caller refuses a short plane.
+std::vector<uint8_t> decode_strips(const uint8_t* file, const Reader::Span* spans, size_t count,
+                                   const StripCodec& c, uint64_t need) {
+    std::vector<uint8_t> buf;
+    buf.reserve(size_t(need));
+    std::vector<uint8_t> scratch;
+    uint64_t rows_done = 0;
+    for (size_t i = 0; i < count; ++i) {
+        const uint64_t rows = std::min<uint64_t>(c.rows_per_strip, c.height - rows_done);
+        const uint8_t* in = file + spans[i].offset;
+        const size_t in_len = spans[i].length;
+        if (c.reversed) {
+            scratch.assign(in, in + in_len);
+            detail::reverse_bits(scratch.data(), scratch.size());
+            in = scratch.data();
+        }
+        // Decoders are bounded by what the rest of the plane can use (at least this strip).
+        const uint64_t remaining = need > buf.size() ? need - buf.size() : 0;
+        const size_t limit = size_t(std::max(remaining, rows * c.row_bytes));
+        // Stored strips are copied straight to the end of the buffer; a decoded strip that is
+        // the whole plane is moved in.
+        const size_t strip_start = buf.size();
+        std::vector<uint8_t> strip;
+        switch (c.compression) {
+            case 1:
+                buf.insert(buf.end(), in, in + in_len);
+                break;
+            case 2:
+                strip = ccitt::decode_group3(in, in_len, int(c.width), int(rows), false, true);
+                break;
+            case 3:
+                strip = ccitt::decode_group3(in, in_len, int(c.width), int(rows), c.two_d);
+                break;
+            case 4:
+                strip = ccitt::decode_group4(in, in_len, int(c.width), int(rows));
+                break;
+            case 5:
+                strip = decode_lzw(in, in_len, limit);
+                break;
+            case 8:
+            case 32946:
+                strip = inflate_strip(in, in_len, limit);
+                break;
+            default:  // 32773
+                strip = detail::unpack_bits(in, in_len, limit);
+                break;
+        }
+        if (buf.empty() && strip.size() >= need) {
+            buf.swap(strip);
+        } else {
+            buf.insert(buf.end(), strip.begin(), strip.end());
+        }
+        if (c.predictor)
+            undo_predictor(buf.data() + strip_start, buf.size() - strip_start, size_t(c.row_samples),
+                           size_t(c.stride));
+        if (i + 1 == count) break;
+        rows_done += c.rows_per_strip;
+        if (rows_done >= c.height) break;
+    }
+    return buf;
+}
+
 bool supported_compression(uint32_t c) {
     return c == 1 || c == 2 || c == 3 || c == 4 || c == 5 || c == 8 || c == 32946 || c == 32773;
 }
@@ -371,8 +449,9 @@ void Reader::read_jpeg_page(const IFD& ifd, std::vector<Page>& pages, uint64_t& 
             tables.assign(data + start, data + start + t->count);
     }
     const bool rgb_coded = get_value(ifd, TAG_PHOTOMETRIC, 6) == PHOTO_RGB;
-    add_decoded(decoded_total, total + tables.size() + 2 * pieces.size() + 64, decoded_limit,
-                pages.size() + 1);
+    uint64_t stream_bytes = tables.size() + 64;  // room for the markers assemble_jpeg adds
+    for (const auto& piece : pieces) stream_bytes += piece.size() + 2;
+    add_decoded(decoded_total, stream_bytes, decoded_limit, pages.size() + 1);
 
     Page page;
     page.kind = PageKind::Jpeg;
@@ -475,77 +554,29 @@ void Reader::read_page(const IFD& ifd, std::vector<Page>& pages, uint64_t& decod
 
     uint32_t rows_per_strip = get_value(ifd, TAG_ROWS_PER_STRIP, height);
     if (rows_per_strip == 0 || rows_per_strip > height) rows_per_strip = height;
-    const bool reversed = get_value(ifd, TAG_FILL_ORDER, 1) == 2;
-    const bool two_d = (get_value(ifd, TAG_T4_OPTIONS, 0) & 1) != 0;
     const uint64_t strips_per_plane = (uint64_t(height) + rows_per_strip - 1) / rows_per_strip;
     if (planar && (dropped || spans.size() < strips_per_plane * planes))
         fail(incomplete_message(page_number, plane_need * planes,
                                 std::min<uint64_t>(spans.size(), strips_per_plane * planes) *
                                     rows_per_strip * row_bytes));
 
+    StripCodec codec;
+    codec.compression = compression;
+    codec.width = width;
+    codec.height = height;
+    codec.rows_per_strip = rows_per_strip;
+    codec.row_bytes = row_bytes;
+    codec.row_samples = uint64_t(width) * plane_samples;
+    codec.stride = plane_samples;
+    codec.predictor = predictor == 2 && bps == 8;
+    codec.reversed = get_value(ifd, TAG_FILL_ORDER, 1) == 2;
+    codec.two_d = (get_value(ifd, TAG_T4_OPTIONS, 0) & 1) != 0;
     std::vector<std::vector<uint8_t>> decoded(static_cast<size_t>(planes));
-    std::vector<uint8_t> scratch;
     for (uint64_t p = 0; p < planes; ++p) {
-        std::vector<uint8_t>& buf = decoded[size_t(p)];
-        buf.reserve(size_t(plane_need));
         const size_t first = size_t(p * strips_per_plane);
-        const size_t last = planar ? size_t(first + strips_per_plane) : spans.size();
-        uint64_t rows_done = 0;
-        for (size_t i = first; i < last; ++i) {
-            const uint64_t rows = std::min<uint64_t>(rows_per_strip, height - rows_done);
-            const uint8_t* in = data + spans[i].offset;
-            const size_t in_len = spans[i].length;
-            if (reversed) {
-                scratch.assign(in, in + in_len);
-                detail::reverse_bits(scratch.data(), scratch.size());
-                in = scratch.data();
-            }
-            // Decoders are bounded by what the rest of the page can use (at least this strip).
-            const uint64_t remaining = plane_need > buf.size() ? plane_need - buf.size() : 0;
-            const size_t limit = size_t(std::max(remaining, rows * row_bytes));
-            // Decoded bytes go to the end of the page buffer: stored strips are copied there
-            // directly, and a decoded strip that is the whole page is moved in.
-            const size_t strip_start = buf.size();
-            std::vector<uint8_t> strip;
-            switch (compression) {
-                case 1:
-                    buf.insert(buf.end(), in, in + in_len);
-                    break;
-                case 2:
-                    strip = ccitt::decode_group3(in, in_len, int(width), int(rows), false, true);
-                    break;
-                case 3:
-                    strip = ccitt::decode_group3(in, in_len, int(width), int(rows), two_d);
-                    break;
-                case 4:
-                    strip = ccitt::decode_group4(in, in_len, int(width), int(rows));
-                    break;
-                case 5:
-                    strip = decode_lzw(in, in_len, limit);
-                    break;
-                case 8:
-                case 32946:
-                    strip = inflate_strip(in, in_len, limit);
-                    break;
-                default:  // 32773
-                    strip = detail::unpack_bits(in, in_len, limit);
-                    break;
-            }
-            // A strip that decodes short or long is not corrected; later rows shift and a short
-            // page is refused below.
-            if (buf.empty() && strip.size() >= plane_need) {
-                buf.swap(strip);
-            } else {
-                buf.insert(buf.end(), strip.begin(), strip.end());
-            }
-            if (predictor == 2 && bps == 8)
-                undo_predictor(buf.data() + strip_start, buf.size() - strip_start,
-                               size_t(uint64_t(width) * plane_samples), size_t(plane_samples));
-            if (i + 1 == last) break;
-            rows_done += rows_per_strip;
-            if (rows_done >= height) break;
-        }
-        if (buf.size() < plane_need) {
+        const size_t count = planar ? size_t(strips_per_plane) : spans.size();
+        decoded[size_t(p)] = decode_strips(data, &spans[first], count, codec, plane_need);
+        if (decoded[size_t(p)].size() < plane_need) {
             uint64_t got = 0;
             for (const auto& b : decoded) got += b.size();
             fail(incomplete_message(page_number, plane_need * planes, got));

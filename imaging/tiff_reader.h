@@ -67,11 +67,13 @@ public:
     // Ceiling on the decoded pages of one file; tests and fuzzing lower it.
     uint64_t decoded_limit = MAX_DECODED_BYTES;
 
-private:
+    // One strip's bytes inside the file.
     struct Span {
         size_t offset = 0;
         size_t length = 0;
     };
+
+private:
     std::vector<Span> strip_spans(const IFD& ifd, uint16_t offsets_tag, uint16_t counts_tag,
                                   bool* dropped) const;
     uint32_t next_ifd_offset(uint32_t offset) const;
