@@ -5,11 +5,8 @@
 // keeps a credit balance and a task table. Tests steer it through /__control/ (loopback only):
 // faults for the next requests (an HTTP status, a delay, a dropped connection, a body that is not
 // JSON, a cut, oversized or trickling body), a record of what it received, and a reset.
-#include <dirent.h>
-#include <netdb.h>
 #include <pthread.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <httplib.h>
@@ -31,6 +28,7 @@
 
 #include "core/json.h"
 #include "tools/digest.h"
+#include "tools/faults.h"
 #include "tools/form_parser.h"
 
 namespace {
@@ -42,7 +40,6 @@ constexpr size_t MAX_RECORDED_BODY = size_t(1) << 20;
 // first, so a long demo run cannot grow without end.
 constexpr size_t MAX_RECORDS = 10000;
 constexpr size_t MAX_RECORD_BYTES = size_t(256) << 20;
-constexpr size_t MAX_FAULTS = 10000;
 constexpr size_t MAX_TASKS = 100000;
 
 const char* const PROBE_TASK_ID = "00000000-0000-0000-0000-000000000000";
@@ -86,39 +83,6 @@ const OperationInfo* find_operation(const std::string& code) {
     return nullptr;
 }
 
-enum class FaultAction { None, Status, Drop, NonJson, Cut, Big, Trickle };
-
-const char* action_name(FaultAction a) {
-    switch (a) {
-        case FaultAction::Status: return "status";
-        case FaultAction::Drop: return "drop";
-        case FaultAction::NonJson: return "non_json";
-        case FaultAction::Cut: return "cut";
-        case FaultAction::Big: return "big";
-        case FaultAction::Trickle: return "trickle";
-        default: return "delay";
-    }
-}
-
-// One entry of the fault queue. It applies to the next `count` API requests that match `method`
-// and `path` (empty: any), after letting `after` matching requests through untouched.
-struct Fault {
-    std::string method;
-    std::string path;
-    int after = 0;
-    int count = 1;
-    FaultAction action = FaultAction::None;
-    int status = 0;
-    int delay_ms = 0;
-    bool has_json = false;
-    json::Value json_body;
-    bool has_body = false;
-    std::string body;
-    std::string content_type = "application/json";
-    size_t bytes = 0;  // Big: body length; Trickle: declared length
-    int interval_ms = 500;
-};
-
 struct Task {
     std::string operation;
     std::string filename;
@@ -158,7 +122,6 @@ struct State {
     std::mutex mutex;
     Options options;
     long long credits = 0;
-    std::deque<Fault> faults;
     RecordList requests;
     RecordList submissions;
     std::map<std::string, Task> tasks;
@@ -166,6 +129,7 @@ struct State {
 };
 
 State g_state;
+demo::FaultQueue g_faults;
 
 std::string now_hms() {
     std::time_t t = std::time(nullptr);
@@ -203,192 +167,6 @@ std::string new_task_id() {
                   unsigned(hi & 0xFFFF), unsigned(lo >> 48), static_cast<unsigned long long>(lo & 0xFFFFFFFFFFFFull));
     return buf;
 }
-
-// --- faults -------------------------------------------------------------------------------
-
-int clamp_int(const json::Value& v, int lo, int hi, int fallback) {
-    if (!v.is_number()) return fallback;
-    double d = v.as_number();
-    if (!(d >= lo)) return lo;  // also NaN
-    if (d > hi) return hi;
-    return static_cast<int>(d);
-}
-
-bool fault_from_json(const json::Value& v, Fault& f, std::string& error) {
-    if (!v.is_object()) {
-        error = "cada falha deve ser um objeto JSON";
-        return false;
-    }
-    f.method = v.get_string("method", "");
-    f.path = v.get_string("path", "");
-    f.after = clamp_int(v.get("after"), 0, 1000000, 0);
-    f.count = clamp_int(v.get("count"), 1, 1000000, 1);
-    f.status = clamp_int(v.get("status"), 0, 599, 0);
-    f.delay_ms = clamp_int(v.get("delay_ms"), 0, 600000, 0);
-    f.interval_ms = clamp_int(v.get("interval_ms"), 1, 60000, 500);
-    if (v.get("json").is_object() || v.get("json").is_array()) {
-        f.has_json = true;
-        f.json_body = v.get("json");
-    }
-    if (v.get("body").is_string()) {
-        f.has_body = true;
-        f.body = v.get_string("body", "");
-        f.content_type = v.get_string("content_type", "text/plain; charset=utf-8");
-    }
-    // {"drop": N} and the like name the action and its count in one member.
-    struct Shorthand {
-        const char* key;
-        FaultAction action;
-    };
-    const Shorthand shorthands[] = {{"drop", FaultAction::Drop},
-                                    {"non_json", FaultAction::NonJson},
-                                    {"cut", FaultAction::Cut},
-                                    {"trickle", FaultAction::Trickle}};
-    for (const auto& s : shorthands) {
-        if (v.get(s.key).is_number()) {
-            f.action = s.action;
-            f.count = clamp_int(v.get(s.key), 1, 1000000, 1);
-        }
-    }
-    if (v.get("big").is_number()) {
-        f.action = FaultAction::Big;
-        f.bytes = static_cast<size_t>(clamp_int(v.get("big"), 0, 2000000000, 0));
-    }
-    if (f.action == FaultAction::Trickle) f.bytes = static_cast<size_t>(clamp_int(v.get("length"), 1, 1 << 30, 1000));
-    if (f.action == FaultAction::None && (f.status != 0 || f.has_json || f.has_body)) f.action = FaultAction::Status;
-    if (f.action == FaultAction::Status && f.status < 100) {
-        error = "falha sem 'status' válido (100 a 599)";
-        return false;
-    }
-    if (f.action == FaultAction::None && f.delay_ms == 0) {
-        error = "falha sem efeito: use status, delay_ms, drop, non_json, cut, big ou trickle";
-        return false;
-    }
-    return true;
-}
-
-json::Value fault_to_json(const Fault& f) {
-    json::Object o{{"action", action_name(f.action)}, {"count", f.count}, {"after", f.after}};
-    if (!f.method.empty()) o["method"] = f.method;
-    if (!f.path.empty()) o["path"] = f.path;
-    if (f.status) o["status"] = f.status;
-    if (f.delay_ms) o["delay_ms"] = f.delay_ms;
-    return o;
-}
-
-// Takes the first queued fault that matches this request, consuming one of its uses.
-bool take_fault(const std::string& method, const std::string& path, Fault& out) {
-    std::lock_guard<std::mutex> lock(g_state.mutex);
-    for (auto it = g_state.faults.begin(); it != g_state.faults.end(); ++it) {
-        if (!it->method.empty() && it->method != method) continue;
-        if (!it->path.empty() && it->path != path) continue;
-        if (it->after > 0) {
-            --it->after;
-            return false;
-        }
-        out = *it;
-        if (--it->count <= 0) g_state.faults.erase(it);
-        return true;
-    }
-    return false;
-}
-
-// cpp-httplib offers no way to abandon a connection from a handler, so the socket is found by
-// its two endpoints and shut down; the library's own write of the answer then fails quietly.
-bool drop_connection(const httplib::Request& req) {
-    DIR* dir = opendir("/proc/self/fd");
-    if (!dir) return false;
-    bool dropped = false;
-    while (dirent* entry = readdir(dir)) {
-        char* end = nullptr;
-        long fd = std::strtol(entry->d_name, &end, 10);
-        if (end == entry->d_name || *end != '\0') continue;
-        struct stat st {};
-        if (fstat(static_cast<int>(fd), &st) != 0 || !S_ISSOCK(st.st_mode)) continue;
-        sockaddr_storage local{}, peer{};
-        socklen_t llen = sizeof local, plen = sizeof peer;
-        if (getsockname(static_cast<int>(fd), reinterpret_cast<sockaddr*>(&local), &llen) != 0) continue;
-        if (getpeername(static_cast<int>(fd), reinterpret_cast<sockaddr*>(&peer), &plen) != 0) continue;
-        char lport[16], pport[16], phost[NI_MAXHOST];
-        if (getnameinfo(reinterpret_cast<sockaddr*>(&local), llen, nullptr, 0, lport, sizeof lport, NI_NUMERICSERV) != 0)
-            continue;
-        if (getnameinfo(reinterpret_cast<sockaddr*>(&peer), plen, phost, sizeof phost, pport, sizeof pport,
-                        NI_NUMERICHOST | NI_NUMERICSERV) != 0)
-            continue;
-        if (std::atoi(lport) == req.local_port && std::atoi(pport) == req.remote_port && req.remote_addr == phost) {
-            shutdown(static_cast<int>(fd), SHUT_RDWR);
-            dropped = true;
-            break;
-        }
-    }
-    closedir(dir);
-    return dropped;
-}
-
-const char* const NON_JSON_PAGE =
-    "<html><head><title>502 Bad Gateway</title></head><body><h1>Bad Gateway</h1>"
-    "<p>O servidor de aplicação não respondeu.</p></body></html>";
-
-void apply_fault(const httplib::Request& req, httplib::Response& res, const Fault& f) {
-    res.set_header("X-Demo-Fault", action_name(f.action));
-    switch (f.action) {
-        case FaultAction::Status:
-            res.status = f.status;
-            if (f.has_json) {
-                res.set_content(json::stringify(f.json_body), "application/json; charset=utf-8");
-            } else if (f.has_body) {
-                res.set_content(f.body, f.content_type.c_str());
-            } else {
-                res.set_content(json::stringify(error_body("falha simulada (HTTP " + std::to_string(f.status) + ")")),
-                                "application/json; charset=utf-8");
-            }
-            break;
-        case FaultAction::Drop:
-            if (!drop_connection(req)) log_stderr("aviso: conexão a derrubar não encontrada");
-            res.status = 500;
-            break;
-        case FaultAction::NonJson:
-            res.status = f.status ? f.status : 200;
-            res.set_content(f.has_body ? f.body : std::string(NON_JSON_PAGE), "text/html; charset=utf-8");
-            break;
-        case FaultAction::Cut: {
-            // The header promises the whole body; half of it is sent before the connection ends.
-            auto body = std::make_shared<std::string>(json::stringify(
-                json::Object{{"error", std::string(2000, 'x')}, {"note", "corpo cortado pela demonstração"}}));
-            res.status = f.status ? f.status : 200;
-            res.set_content_provider(body->size(), "application/json",
-                                     [body](size_t offset, size_t, httplib::DataSink& sink) {
-                                         if (offset == 0) sink.write(body->data(), body->size() / 2);
-                                         return false;
-                                     });
-            break;
-        }
-        case FaultAction::Big: {
-            res.status = f.status ? f.status : 200;
-            res.set_content_provider(f.bytes, "text/plain",
-                                     [](size_t offset, size_t length, httplib::DataSink& sink) {
-                                         static const std::string chunk(64 * 1024, 'x');
-                                         size_t n = std::min(length, chunk.size());
-                                         (void)offset;
-                                         return sink.write(chunk.data(), n);
-                                     });
-            break;
-        }
-        case FaultAction::Trickle: {
-            res.status = f.status ? f.status : 200;
-            int interval = f.interval_ms;
-            res.set_content_provider(f.bytes, "text/plain",
-                                     [interval](size_t, size_t, httplib::DataSink& sink) {
-                                         std::this_thread::sleep_for(std::chrono::milliseconds(interval));
-                                         return sink.write(" ", 1);
-                                     });
-            break;
-        }
-        case FaultAction::None: break;
-    }
-}
-
-// --- the three calls ----------------------------------------------------------------------
 
 json::Value catalogue_json() {
     json::Array ops;
@@ -559,13 +337,13 @@ void api_request(const httplib::Request& req, httplib::Response& res, const std:
         record["body_base64"] = demo::base64_encode(body);
     }
 
-    Fault fault;
-    bool faulted = take_fault(req.method, req.path, fault);
+    demo::Fault fault;
+    bool faulted = g_faults.take(req.method, req.path, fault);
     if (faulted && fault.delay_ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(fault.delay_ms));
-    if (faulted && fault.action != FaultAction::None) {
-        apply_fault(req, res, fault);
-        record["fault"] = action_name(fault.action);
-        record["status"] = fault.action == FaultAction::Drop ? 0 : res.status;
+    if (faulted && fault.action != demo::FaultAction::None) {
+        if (!demo::apply_fault(req, res, fault)) log_stderr("aviso: conexão a derrubar não encontrada");
+        record["fault"] = demo::action_name(fault.action);
+        record["status"] = fault.action == demo::FaultAction::Drop ? 0 : res.status;
         std::lock_guard<std::mutex> lock(g_state.mutex);
         g_state.requests.push(record);
         return;
@@ -609,8 +387,6 @@ void api_request(const httplib::Request& req, httplib::Response& res, const std:
     g_state.requests.push(record);
 }
 
-// --- control endpoints ----------------------------------------------------------------------
-
 bool control_allowed(const httplib::Request& req, httplib::Response& res) {
     if (is_loopback(req.remote_addr)) return true;
     send_json(res, 403, error_body("controle só pela interface local"));
@@ -635,24 +411,21 @@ void control_add_faults(const httplib::Request& req, httplib::Response& res) {
     json::Value body;
     if (!control_allowed(req, res) || !parse_control_body(req, res, body)) return;
     json::Array items = body.is_array() ? body.as_array() : json::Array{body};
-    std::vector<Fault> parsed;
+    std::vector<demo::Fault> parsed;
     for (const auto& item : items) {
-        Fault f;
+        demo::Fault f;
         std::string error;
-        if (!fault_from_json(item, f, error)) return send_json(res, 400, error_body(error));
+        if (!demo::fault_from_json(item, f, error)) return send_json(res, 400, error_body(error));
         parsed.push_back(f);
     }
-    std::lock_guard<std::mutex> lock(g_state.mutex);
-    if (g_state.faults.size() + parsed.size() > MAX_FAULTS) return send_json(res, 400, error_body("falhas demais na fila"));
-    for (auto& f : parsed) g_state.faults.push_back(f);
-    send_json(res, 200, json::Object{{"pending", static_cast<double>(g_state.faults.size())}});
+    if (!g_faults.add(parsed)) return send_json(res, 400, error_body("falhas demais na fila"));
+    send_json(res, 200, json::Object{{"pending", static_cast<double>(g_faults.size())}});
 }
 
 void control_state(const httplib::Request& req, httplib::Response& res, bool with_records) {
     if (!control_allowed(req, res)) return;
+    json::Value faults = g_faults.to_json();
     std::lock_guard<std::mutex> lock(g_state.mutex);
-    json::Array faults;
-    for (const auto& f : g_state.faults) faults.push_back(fault_to_json(f));
     json::Object o{{"credits", static_cast<double>(g_state.credits)},
                    {"faults", faults},
                    {"request_count", static_cast<double>(g_state.requests.size())},
@@ -667,14 +440,16 @@ void control_state(const httplib::Request& req, httplib::Response& res, bool wit
 void control_reset(const httplib::Request& req, httplib::Response& res, long long initial_credits) {
     json::Value body;
     if (!control_allowed(req, res) || !parse_control_body(req, res, body)) return;
+    g_faults.clear();
     std::lock_guard<std::mutex> lock(g_state.mutex);
-    g_state.faults.clear();
     g_state.requests.clear();
     g_state.submissions.clear();
     g_state.tasks.clear();
     g_state.credits = initial_credits;
     if (body.get("credits").is_number()) g_state.credits = static_cast<long long>(std::max(0.0, body.get("credits").as_number()));
-    if (body.get("task_ms").is_number()) g_state.options.task_ms = clamp_int(body.get("task_ms"), 0, 600000, 200);
+    if (body.get("task_ms").is_number()) {
+        g_state.options.task_ms = static_cast<int>(std::min(600000.0, std::max(0.0, body.get("task_ms").as_number())));
+    }
     send_json(res, 200, json::Object{{"credits", static_cast<double>(g_state.credits)}});
 }
 
@@ -686,8 +461,6 @@ void control_credits(const httplib::Request& req, httplib::Response& res) {
     g_state.credits = static_cast<long long>(std::max(0.0, body.get("credits").as_number()));
     send_json(res, 200, json::Object{{"credits", static_cast<double>(g_state.credits)}});
 }
-
-// --- program ------------------------------------------------------------------------------
 
 const char* const USAGE =
     "Uso: dorvane-demo-service [--host HOST] [--port PORTA] [--key CHAVE] [--credits N] [--task-ms MS]\n"
