@@ -277,6 +277,7 @@ void submit(const httplib::Request& req, const std::string& body, httplib::Respo
     std::string task_id;
     bool fails = op->always_fails || lower_contains(file->filename, "falha");
     long long remaining;
+    int task_ms;
     {
         std::lock_guard<std::mutex> lock(g_state.mutex);
         if (g_state.credits < op->cost) {
@@ -289,13 +290,14 @@ void submit(const httplib::Request& req, const std::string& body, httplib::Respo
         }
         g_state.credits -= op->cost;
         remaining = g_state.credits;
+        task_ms = g_state.options.task_ms;
         task_id = new_task_id();
         if (g_state.tasks.size() >= MAX_TASKS) g_state.tasks.erase(g_state.tasks.begin());
         Task& t = g_state.tasks[task_id];
         t.operation = code;
         t.filename = file->filename;
         t.fails = fails;
-        t.done_at = std::chrono::steady_clock::now() + std::chrono::milliseconds(g_state.options.task_ms);
+        t.done_at = std::chrono::steady_clock::now() + std::chrono::milliseconds(task_ms);
         t.result = json::Object{{"operation", code},
                                 {"filename", file->filename},
                                 {"size", static_cast<double>(file->data.size())},
@@ -310,7 +312,7 @@ void submit(const httplib::Request& req, const std::string& body, httplib::Respo
                   json::Object{{"taskId", task_id}, {"status", "pending"}, {"creditsRemaining", static_cast<double>(remaining)}});
         return;
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(g_state.options.task_ms));
+    std::this_thread::sleep_for(std::chrono::milliseconds(task_ms));
     json::Value answer;
     {
         std::lock_guard<std::mutex> lock(g_state.mutex);
