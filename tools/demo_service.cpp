@@ -341,10 +341,10 @@ void api_request(const httplib::Request& req, httplib::Response& res, const std:
 
     demo::Fault fault;
     bool faulted = g_faults.take(req.method, req.path, fault);
+    if (faulted) record["fault"] = demo::action_name(fault.action);
     if (faulted && fault.delay_ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(fault.delay_ms));
     if (faulted && fault.action != demo::FaultAction::None) {
         if (!demo::apply_fault(req, res, fault)) log_stderr("aviso: conexão a derrubar não encontrada");
-        record["fault"] = demo::action_name(fault.action);
         record["status"] = fault.action == demo::FaultAction::Drop ? 0 : res.status;
         std::lock_guard<std::mutex> lock(g_state.mutex);
         g_state.requests.push(record);
