@@ -1,0 +1,556 @@
+// End-to-end scenarios: the real dorvane-client.exe against the demo service on 127.0.0.1, worked
+// from outside through its controls. Every test starts a fresh client in a fresh copy of the
+// sample folder:
+//   doc1.pdf doc2.pdf photo.png scan.jpg sub/notes.pdf    five documents
+//   fax.tif (Group 4) sub/color.tiff (RGB, LZW)          two real TIFFs
+//   fake.tif                                              a PDF under a TIFF name
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/driver.h"
+
+namespace e2e {
+namespace {
+
+const char* const KEY_HINT =
+    "Informe a API Key.\n\nVocê gera a sua chave no painel do Dorvane, em Configurações → API.";
+const char* const INVALID_KEY =
+    "API Key inválida ou desativada.\n\nGere uma nova chave no painel do Dorvane, em Configurações → API.";
+const char* const UNREACHABLE_HEAD = "Não foi possível falar com o servidor.\n\n";
+const char* const UNREACHABLE_TAIL = "\n\nConfira a URL e a conexão com a internet.";
+const char* const TIFF_HINT = "Encontrados também 3 TIFF(s) — use 'Converter TIFFs' para incluí-los no envio.";
+const char* const EXIT_QUESTION = "Há um envio em andamento. Deseja realmente sair?";
+const char* const FIRST_OPERATION = "OCR (texto pesquisável)";
+const int CATALOGUE_SIZE = 5;
+const int TIMEOUT_MS = 60000;
+
+bool starts_with(const std::string& s, const std::string& prefix) { return s.rfind(prefix, 0) == 0; }
+
+bool ends_with(const std::string& s, const std::string& suffix) {
+    return s.size() >= suffix.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+std::string find_line(const std::vector<std::string>& lines, const std::string& prefix) {
+    for (const std::string& line : lines) {
+        if (starts_with(line, prefix)) return line;
+    }
+    return std::string();
+}
+
+class EndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        folder_ = g_config.work_root + L"\\" + widen(name);
+        folder_utf8_ = narrow(folder_);
+        copy_tree(g_config.samples, folder_);
+        service_call(L"POST", "/__control/reset", "{}");
+        ASSERT_TRUE(client_.start(folder_)) << "the client window did not come up";
+        client_.set_text(FOLDER, folder_utf8_);
+    }
+
+    void TearDown() override {
+        const std::string state = client_.describe_state();
+        EXPECT_EQ(client_.close(), 0) << "the client did not exit cleanly; before closing: " << state;
+    }
+
+    std::string path(const std::string& relative) const { return folder_utf8_ + "\\" + relative; }
+
+    std::vector<std::string> documents() const {
+        return {path("doc1.pdf"), path("doc2.pdf"), path("photo.png"), path("scan.jpg"), path("sub\\notes.pdf")};
+    }
+
+    // Presses a command that runs a worker and waits for its end; returns where its trace starts.
+    size_t run(int command) {
+        const size_t since = client_.mark();
+        client_.press(command);
+        EXPECT_TRUE(client_.wait_busy_end(since, TIMEOUT_MS)) << "command " << command << " did not end: " << client_.describe_state();
+        return since;
+    }
+
+    void connect(const std::string& key = "demo-key") {
+        client_.set_text(URL, g_config.service_url);
+        client_.set_text(KEY, key);
+        run(CONNECT);
+    }
+
+    void connect_and_scan() {
+        connect();
+        ASSERT_EQ(client_.list_items(OPERATIONS).size(), static_cast<size_t>(CATALOGUE_SIZE));
+        run(SCAN);
+        ASSERT_EQ(client_.list_items(FILES), documents());
+    }
+
+    // The box's text, answered with `answer_id`; a screenshot is taken while it is up.
+    std::string box(int answer_id, const std::string& screenshot = "") {
+        HWND box = client_.wait_box(TIMEOUT_MS);
+        if (!box) return "(nenhuma caixa)";
+        pump_for(150);
+        if (!screenshot.empty()) client_.screenshot(screenshot);
+        std::string text = ClientSession::box_text(box);
+        EXPECT_TRUE(client_.answer(box, answer_id)) << "no button " << answer_id << " in: " << text;
+        return text;
+    }
+
+    // Faults that make every upload take `ms` before the service answers.
+    static void slow_uploads(int ms) {
+        service_call(L"POST", "/__control/faults",
+                     "{\"method\":\"POST\",\"path\":\"/api/operations\",\"delay_ms\":" + std::to_string(ms) +
+                         ",\"count\":50}");
+    }
+
+    static std::vector<std::string> received_names() {
+        std::vector<std::string> names;
+        const json::Value received = service_call(L"GET", "/__control/received");
+        const json::Value submissions = received.get("submissions");
+        for (const json::Value& s : submissions.as_array()) {
+            names.push_back(s.get_string("filename", "?"));
+        }
+        return names;
+    }
+
+    static std::string confirmation(int n, const std::string& name, const std::string& code, int cost) {
+        return "Enviar " + std::to_string(n) + " arquivo(s)?\n\nOperação: " + name + " (" + code +
+               ")\nCusto: " + std::to_string(cost) + " crédito(s) por arquivo\nCusto estimado: " +
+               std::to_string(n * cost) + " crédito(s)";
+    }
+
+    ClientSession client_;
+    std::wstring folder_;
+    std::string folder_utf8_;
+};
+
+// --- connect ---
+
+TEST_F(EndToEnd, EmptyKeyShowsTheHintLogsNothingAndFocusesTheKey) {
+    ASSERT_EQ(client_.log_lines(),
+              std::vector<std::string>{"Dorvane API Client v1.0.0 — informe a API Key e clique em Conectar."});
+    const size_t since = client_.mark();
+    client_.press(CONNECT);
+    EXPECT_EQ(box(IDOK, "connect-empty-key"), KEY_HINT);
+    pump_for(300);
+    EXPECT_EQ(client_.log_lines().size(), 1u);
+    EXPECT_TRUE(client_.trace(since).empty());
+    EXPECT_TRUE(client_.idle());
+    GUITHREADINFO gui = {};
+    gui.cbSize = sizeof gui;
+    ASSERT_TRUE(GetGUIThreadInfo(GetWindowThreadProcessId(client_.window(), nullptr), &gui));
+    EXPECT_EQ(gui.hwndFocus, client_.control(KEY));
+}
+
+TEST_F(EndToEnd, RejectedKeyFailsTheConnectionWithTheInvalidKeyBox) {
+    client_.set_text(URL, g_config.service_url);
+    client_.set_text(KEY, "chave-errada");
+    const size_t since = client_.mark();
+    client_.press(CONNECT);
+    EXPECT_EQ(box(IDOK, "connect-invalid-key"), INVALID_KEY);
+    ASSERT_TRUE(client_.wait_busy_end(since, TIMEOUT_MS));
+    std::vector<std::string> trace = client_.trace(since);
+    ASSERT_EQ(trace.size(), 7u) << ::testing::PrintToString(trace);
+    EXPECT_EQ(trace[0], "BUSY 1");
+    EXPECT_EQ(trace[1], "LOG Conectando em " + g_config.service_url + " ...");
+    EXPECT_EQ(trace[2], "STATUS Buscando operações...");
+    EXPECT_TRUE(starts_with(trace[3], "LOG [ERRO] Falha ao conectar — ")) << trace[3];
+    EXPECT_EQ(trace[4], "STATUS Falha na conexão");
+    EXPECT_EQ(trace[5], std::string("BOX ") + INVALID_KEY);
+    EXPECT_EQ(trace[6], "BUSY 0");
+    EXPECT_TRUE(client_.list_items(OPERATIONS).empty());
+}
+
+TEST_F(EndToEnd, UnreachableServiceShowsTheTransportTextInTheBox) {
+    client_.set_text(URL, "http://127.0.0.1:1");
+    client_.set_text(KEY, "demo-key");
+    const size_t since = client_.mark();
+    client_.press(CONNECT);
+    const std::string text = box(IDOK);
+    ASSERT_TRUE(client_.wait_busy_end(since, TIMEOUT_MS));
+    ASSERT_TRUE(starts_with(text, UNREACHABLE_HEAD)) << text;
+    ASSERT_TRUE(ends_with(text, UNREACHABLE_TAIL)) << text;
+    const std::string transport =
+        text.substr(std::string(UNREACHABLE_HEAD).size(),
+                    text.size() - std::string(UNREACHABLE_HEAD).size() - std::string(UNREACHABLE_TAIL).size());
+    EXPECT_FALSE(transport.empty());
+    EXPECT_EQ(find_line(client_.log_lines(), "[ERRO]"), "[ERRO] Falha ao conectar — " + transport);
+    EXPECT_EQ(client_.trace(since).back(), "BUSY 0");
+}
+
+TEST_F(EndToEnd, GoodKeyListsTheCatalogueAndSelectsTheFirstOperation) {
+    // The URL is normalised: a trailing "/api/operations/" is dropped.
+    client_.set_text(URL, g_config.service_url + "/api/operations/");
+    client_.set_text(KEY, "demo-key");
+    const size_t since = run(CONNECT);
+    EXPECT_EQ(client_.trace(since), (std::vector<std::string>{
+                                        "BUSY 1",
+                                        "LOG Conectando em " + g_config.service_url + " ...",
+                                        "STATUS Buscando operações...",
+                                        "OPS_LOADED",
+                                        "LOG [OK] 5 operação(ões) disponível(is).",
+                                        "STATUS Conectado — 5 operações",
+                                        "BUSY 0",
+                                    }));
+    std::vector<std::string> operations = client_.list_items(OPERATIONS);
+    ASSERT_EQ(operations.size(), static_cast<size_t>(CATALOGUE_SIZE));
+    EXPECT_EQ(operations[0], FIRST_OPERATION);
+    EXPECT_EQ(client_.list_cursor(OPERATIONS), 0);
+    client_.screenshot("01-connected");
+
+    // A second connect replaces the list and selects the first entry again.
+    SendMessageW(client_.control(OPERATIONS), LB_SETCURSEL, 3, 0);
+    run(CONNECT);
+    EXPECT_EQ(client_.list_items(OPERATIONS), operations);
+    EXPECT_EQ(client_.list_cursor(OPERATIONS), 0);
+}
+
+TEST_F(EndToEnd, CatalogueFailureAfterAcceptedKeyKeepsTheListEmpty) {
+    service_call(L"POST", "/__control/faults",
+                 "{\"method\":\"GET\",\"path\":\"/api/operations\",\"status\":503,"
+                 "\"json\":{\"error\":\"catálogo em manutenção\"},\"count\":5}");
+    client_.set_text(URL, g_config.service_url);
+    client_.set_text(KEY, "demo-key");
+    const size_t since = client_.mark();
+    client_.press(CONNECT);
+    const std::string text = box(IDOK);
+    ASSERT_TRUE(client_.wait_busy_end(since, TIMEOUT_MS));
+    const std::string head = "A chave foi aceita, mas o catálogo de operações não pôde ser carregado.\n\n";
+    ASSERT_TRUE(starts_with(text, head)) << text;
+    const std::string error = text.substr(head.size());
+    EXPECT_NE(error.find("catálogo em manutenção"), std::string::npos) << error;
+    EXPECT_EQ(find_line(client_.log_lines(), "[ERRO]"), "[ERRO] Não foi possível listar as operações — " + error);
+    std::vector<std::string> trace = client_.trace(since);
+    ASSERT_GE(trace.size(), 3u);
+    EXPECT_EQ(trace[trace.size() - 3], "STATUS Falha na conexão");
+    EXPECT_EQ(trace.back(), "BUSY 0");
+    EXPECT_TRUE(client_.list_items(OPERATIONS).empty());
+}
+
+// --- file selection ---
+
+TEST_F(EndToEnd, ScanListsTheDocumentsAndCountsTheTiffs) {
+    const size_t since = run(SCAN);
+    EXPECT_EQ(client_.trace(since), (std::vector<std::string>{
+                                        "BUSY 1",
+                                        "LOG Varrendo " + folder_utf8_ + " ...",
+                                        "STATUS Varrendo pasta...",
+                                        "FILES_CHANGED",
+                                        "LOG [OK] 5 arquivo(s) PDF/PNG/JPEG.",
+                                        std::string("LOG ") + TIFF_HINT,
+                                        "STATUS 5 arquivo(s) pronto(s) + 3 TIFF(s)",
+                                        "BUSY 0",
+                                    }));
+    EXPECT_EQ(client_.list_items(FILES), documents());
+    client_.screenshot("02-files-listed");
+
+    // A folder that does not exist empties the list; no TIFF line, no suffix.
+    client_.set_text(FOLDER, path("nada"));
+    const size_t again = run(SCAN);
+    std::vector<std::string> trace = client_.trace(again);
+    ASSERT_EQ(trace.size(), 7u) << ::testing::PrintToString(trace);
+    EXPECT_EQ(trace[4], "LOG [OK] 0 arquivo(s) PDF/PNG/JPEG.");
+    EXPECT_EQ(trace[5], "STATUS 0 arquivo(s) pronto(s)");
+    EXPECT_TRUE(client_.list_items(FILES).empty());
+}
+
+TEST_F(EndToEnd, FileDialogSelectionReplacesTheList) {
+    run(SCAN);
+    const size_t since = client_.mark();
+    client_.press(BROWSE);
+    HWND dialog = client_.wait_box(TIMEOUT_MS);
+    ASSERT_NE(dialog, nullptr);
+    pump_for(500);
+    client_.screenshot("file-dialog");
+    // The dialog opens in the client's current folder, the sample copy. Two quoted names select
+    // two files; the name field is the combo box cmb13 (0x47c) or, in older layouts, edt1 (0x480).
+    HWND name_field = GetDlgItem(dialog, 0x47c);
+    if (!name_field) name_field = GetDlgItem(dialog, 0x480);
+    ASSERT_NE(name_field, nullptr);
+    const std::wstring names = L"\"doc2.pdf\" \"photo.png\"";
+    SendMessageW(name_field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(names.c_str()));
+    ASSERT_TRUE(client_.answer(dialog, IDOK));
+    ASSERT_TRUE(pump_until([&] { return client_.trace(since).size() >= 3; }, TIMEOUT_MS));
+    EXPECT_EQ(client_.trace(since), (std::vector<std::string>{
+                                        "FILES_CHANGED",
+                                        "LOG [OK] 2 arquivo(s) selecionado(s).",
+                                        "STATUS 2 arquivo(s) selecionado(s)",
+                                    }));
+    std::vector<std::string> files = client_.list_items(FILES);
+    std::sort(files.begin(), files.end());
+    EXPECT_EQ(files, (std::vector<std::string>{path("doc2.pdf"), path("photo.png")}));
+
+    // Cancelling the dialog keeps the list and logs nothing.
+    const size_t cancelled = client_.mark();
+    client_.press(BROWSE);
+    dialog = client_.wait_box(TIMEOUT_MS);
+    ASSERT_NE(dialog, nullptr);
+    pump_for(300);
+    ASSERT_TRUE(client_.answer(dialog, IDCANCEL));
+    pump_for(500);
+    EXPECT_TRUE(client_.trace(cancelled).empty());
+    EXPECT_EQ(client_.list_items(FILES).size(), 2u);
+}
+
+// --- TIFF conversion ---
+
+TEST_F(EndToEnd, ConvertWritesPdfsSkipsTheFakeAndReusesThemOnTheSecondRun) {
+    const size_t since = run(CONVERT);
+    EXPECT_EQ(client_.trace(since), (std::vector<std::string>{
+                                        "BUSY 1",
+                                        "LOG Convertendo 3 TIFF(s) para PDF...",
+                                        "PROGRESS 0/3",
+                                        "LOG [PULADO] fake.tif — na verdade é PDF, não TIFF.",
+                                        "PROGRESS 1/3",
+                                        "STATUS Convertendo 2/3: fax.tif",
+                                        "LOG [OK] fax.tif → fax.pdf",
+                                        "PROGRESS 2/3",
+                                        "STATUS Convertendo 3/3: color.tiff",
+                                        "LOG [OK] color.tiff → color.pdf",
+                                        "PROGRESS 3/3",
+                                        "LOG 1 arquivo(s) não eram TIFF.",
+                                        "LOG [FIM] 2 convertido(s) — 2 arquivo(s) prontos para envio.",
+                                        "FILES_CHANGED",
+                                        "STATUS 2 arquivo(s) pronto(s)",
+                                        "BUSY 0",
+                                    }));
+    const std::wstring converted = folder_ + L"\\dorvane_converted";
+    EXPECT_EQ(files_in(converted), (std::vector<std::string>{"color.pdf", "fax.pdf"}));
+    for (const char* name : {"color.pdf", "fax.pdf"}) {
+        EXPECT_TRUE(starts_with(read_file(converted + L"\\" + widen(name)), "%PDF-1.4")) << name;
+    }
+    const std::vector<std::string> pdfs = {path("dorvane_converted\\fax.pdf"), path("dorvane_converted\\color.pdf")};
+    EXPECT_EQ(client_.list_items(FILES), pdfs);
+    client_.screenshot("03-converted");
+
+    const size_t again = run(CONVERT);
+    EXPECT_EQ(client_.trace(again), (std::vector<std::string>{
+                                        "BUSY 1",
+                                        "LOG Convertendo 3 TIFF(s) para PDF...",
+                                        "PROGRESS 0/3",
+                                        "LOG [PULADO] fake.tif — na verdade é PDF, não TIFF.",
+                                        "PROGRESS 1/3",
+                                        "PROGRESS 2/3",
+                                        "PROGRESS 3/3",
+                                        "LOG 2 já convertido(s) anteriormente.",
+                                        "LOG 1 arquivo(s) não eram TIFF.",
+                                        "LOG [FIM] 0 convertido(s) — 2 arquivo(s) prontos para envio.",
+                                        "FILES_CHANGED",
+                                        "STATUS 2 arquivo(s) pronto(s)",
+                                        "BUSY 0",
+                                    }));
+    EXPECT_EQ(client_.list_items(FILES), pdfs);
+
+    // A later scan finds the converted PDFs with the documents.
+    run(SCAN);
+    EXPECT_EQ(client_.list_items(FILES).size(), 7u);
+}
+
+TEST_F(EndToEnd, ConvertWithoutTiffsShowsTheHint) {
+    client_.set_text(FOLDER, path("sub\\nada"));
+    const size_t since = client_.mark();
+    client_.press(CONVERT);
+    EXPECT_EQ(box(IDOK), "Nenhum arquivo TIFF encontrado em:\n" + path("sub\\nada"));
+    pump_for(300);
+    EXPECT_TRUE(client_.trace(since).empty());
+}
+
+// --- send ---
+
+TEST_F(EndToEnd, SendChecksConnectionOperationAndFiles) {
+    client_.press(SEND_ALL);
+    EXPECT_EQ(box(IDOK), "Conecte-se primeiro: informe a URL e a API Key e clique em Conectar.");
+    connect();
+    client_.press(SEND_ALL);
+    EXPECT_EQ(box(IDOK), "Não há arquivos para enviar.");
+    run(SCAN);
+    client_.press(SEND_SELECTED);
+    EXPECT_EQ(box(IDOK), "Nenhum arquivo selecionado.\n\nSelecione na lista ou use 'Enviar todos'.");
+    SendMessageW(client_.control(OPERATIONS), LB_SETCURSEL, static_cast<WPARAM>(-1), 0);
+    const size_t since = client_.mark();
+    client_.press(SEND_ALL);
+    EXPECT_EQ(box(IDOK), "Selecione uma operação na lista.");
+    pump_for(300);
+    EXPECT_TRUE(client_.trace(since).empty());
+    EXPECT_EQ(service_call(L"GET", "/__control/received").get("submission_count").as_number(), 0);
+}
+
+TEST_F(EndToEnd, SendAllAnsweredNoSendsNothing) {
+    connect_and_scan();
+    const size_t since = client_.mark();
+    client_.press(SEND_ALL);
+    EXPECT_EQ(box(IDNO, "send-confirmation"), confirmation(5, FIRST_OPERATION, "ocr", 1));
+    pump_for(500);
+    EXPECT_TRUE(client_.trace(since).empty());
+    EXPECT_TRUE(client_.idle());
+    EXPECT_EQ(service_call(L"GET", "/__control/received").get("submission_count").as_number(), 0);
+}
+
+TEST_F(EndToEnd, SendAllAnsweredYesSendsEveryFileAndWritesTheResults) {
+    connect_and_scan();
+    const size_t since = client_.mark();
+    client_.press(SEND_ALL);
+    EXPECT_EQ(box(IDYES), confirmation(5, FIRST_OPERATION, "ocr", 1));
+    ASSERT_TRUE(client_.wait_log(since, "[ENVIO]", TIMEOUT_MS));
+    client_.screenshot("04-sending");
+    ASSERT_TRUE(client_.wait_busy_end(since, TIMEOUT_MS));
+    client_.screenshot("05-done");
+
+    std::vector<std::string> names = received_names();
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"doc1.pdf", "doc2.pdf", "notes.pdf", "photo.png", "scan.jpg"}));
+
+    const std::vector<std::string> log = client_.log_lines();
+    EXPECT_EQ(find_line(log, "Iniciando envio"), "Iniciando envio de 5 arquivo(s) — operação " + std::string(FIRST_OPERATION) + ".");
+    EXPECT_EQ(find_line(log, "[FIM]"), "[FIM] 5 enviado(s), 0 com erro, 0 pulado(s) de 5.");
+    const std::string results_line = find_line(log, "Resultados salvos em ");
+    const std::string results_dir = path("dorvane_results");
+    ASSERT_TRUE(starts_with(results_line, "Resultados salvos em " + results_dir + "\\resultados_")) << results_line;
+    ASSERT_TRUE(ends_with(results_line, ".jsonl")) << results_line;
+    const std::string jsonl_name = results_line.substr(results_line.rfind('\\') + 1);
+    const std::string json_name = jsonl_name.substr(0, jsonl_name.size() - 1);
+    EXPECT_EQ(files_in(widen(results_dir)), (std::vector<std::string>{json_name, jsonl_name}));
+    const std::string jsonl = read_file(widen(results_dir + "\\" + jsonl_name));
+    EXPECT_EQ(std::count(jsonl.begin(), jsonl.end(), '\n'), 5);
+    EXPECT_EQ(json::parse(read_file(widen(results_dir + "\\" + json_name))).as_array().size(), 5u);
+
+    std::vector<std::string> trace = client_.trace(since);
+    ASSERT_GE(trace.size(), 4u);
+    EXPECT_EQ(trace[0], "BUSY 1");
+    EXPECT_EQ(trace[1], "LOG Iniciando envio de 5 arquivo(s) — operação " + std::string(FIRST_OPERATION) + ".");
+    EXPECT_EQ(trace[trace.size() - 2], "STATUS Concluído: 5/5 enviado(s)");
+    EXPECT_EQ(trace.back(), "BUSY 0");
+    EXPECT_NE(std::find(trace.begin(), trace.end(), "STATUS Enviando 1/5: doc1.pdf"), trace.end());
+    EXPECT_NE(std::find(trace.begin(), trace.end(), "PROGRESS 5/5"), trace.end());
+}
+
+TEST_F(EndToEnd, SendSelectedInSynchronousModeWithAnotherOperation) {
+    connect_and_scan();
+    SendMessageW(client_.control(SYNC), BM_SETCHECK, BST_CHECKED, 0);
+    SendMessageW(client_.control(OPERATIONS), LB_SETCURSEL, 2, 0);
+    SendMessageW(client_.control(FILES), LB_SETSEL, TRUE, 0);
+    SendMessageW(client_.control(FILES), LB_SETSEL, TRUE, 3);
+    const size_t since = client_.mark();
+    client_.press(SEND_SELECTED);
+    EXPECT_EQ(box(IDYES),
+              confirmation(2, "Extração de dados de nota fiscal", "invoice-extract", 3) +
+                  "\n\nModo síncrono: o envio aguarda o resultado de cada documento (até 5 minutos por arquivo).");
+    ASSERT_TRUE(client_.wait_busy_end(since, TIMEOUT_MS));
+    const json::Value received = service_call(L"GET", "/__control/received");
+    const json::Value submissions_value = received.get("submissions");
+    const json::Array& submissions = submissions_value.as_array();
+    ASSERT_EQ(submissions.size(), 2u);
+    EXPECT_EQ(submissions[0].get_string("filename", ""), "doc1.pdf");
+    EXPECT_EQ(submissions[1].get_string("filename", ""), "scan.jpg");
+    for (const json::Value& s : submissions) {
+        EXPECT_EQ(s.get_string("operation", ""), "invoice-extract");
+        EXPECT_EQ(s.get_string("awaitResult", ""), "true");
+    }
+    EXPECT_EQ(find_line(client_.log_lines(), "[FIM]"), "[FIM] 2 enviado(s), 0 com erro, 0 pulado(s) de 2.");
+}
+
+TEST_F(EndToEnd, CancelStopsTheBatchAfterTheCurrentFile) {
+    connect_and_scan();
+    // Cancel while nothing runs does nothing.
+    const size_t idle_mark = client_.mark();
+    client_.press(CANCEL);
+    pump_for(500);
+    EXPECT_TRUE(client_.trace(idle_mark).empty());
+
+    slow_uploads(2500);
+    const size_t since = client_.mark();
+    client_.press(SEND_ALL);
+    EXPECT_EQ(box(IDYES), confirmation(5, FIRST_OPERATION, "ocr", 1));
+    ASSERT_TRUE(client_.wait_log(since, "[ENVIO]", TIMEOUT_MS));
+    EXPECT_TRUE(client_.enabled(CANCEL));
+    EXPECT_FALSE(client_.enabled(SEND_ALL));
+    client_.screenshot("04-sending-slow");
+    const size_t cancel_mark = client_.mark();
+    client_.press(CANCEL);
+    ASSERT_TRUE(client_.wait_busy_end(since, TIMEOUT_MS));
+
+    std::vector<std::string> after = client_.trace(cancel_mark);
+    ASSERT_GE(after.size(), 2u);
+    EXPECT_EQ(after[0], "LOG Cancelamento solicitado — aguardando o arquivo atual terminar...");
+    EXPECT_EQ(after[1], "STATUS Cancelando...");
+    EXPECT_EQ(std::count_if(after.begin(), after.end(), [](const std::string& e) { return starts_with(e, "BOX"); }), 0);
+    const std::vector<std::string> log = client_.log_lines();
+    EXPECT_FALSE(find_line(log, "[CANCELADO]").empty());
+    const double sent = service_call(L"GET", "/__control/received").get("submission_count").as_number();
+    EXPECT_GE(sent, 1);
+    EXPECT_LT(sent, 5);
+    EXPECT_TRUE(starts_with(find_line(log, "[FIM]"), "[FIM] "));
+    EXPECT_TRUE(starts_with(client_.trace(since).end()[-2], "STATUS Concluído: "));
+}
+
+TEST_F(EndToEnd, NoCreditsMidBatchEndsWithTheInterruptedBox) {
+    connect_and_scan();
+    service_call(L"POST", "/__control/credits", "{\"credits\":2}");
+    const size_t since = client_.mark();
+    client_.press(SEND_ALL);
+    EXPECT_EQ(box(IDYES), confirmation(5, FIRST_OPERATION, "ocr", 1));
+    const std::string text = box(IDOK, "send-stopped");
+    EXPECT_TRUE(starts_with(text, "Envio interrompido.\n\n")) << text;
+    EXPECT_NE(text.find("Créditos insuficientes"), std::string::npos) << text;
+    ASSERT_TRUE(client_.wait_busy_end(since, TIMEOUT_MS));
+    std::vector<std::string> trace = client_.trace(since);
+    ASSERT_GE(trace.size(), 3u);
+    EXPECT_EQ(trace[trace.size() - 3], "STATUS Concluído: 2/5 enviado(s)");
+    EXPECT_EQ(trace[trace.size() - 2], "BOX " + text);
+    EXPECT_EQ(trace.back(), "BUSY 0");
+    EXPECT_TRUE(starts_with(find_line(client_.log_lines(), "[FIM]"), "[FIM] 2 enviado(s), 1 com erro")) ;
+    EXPECT_EQ(service_call(L"GET", "/__control/received").get("submission_count").as_number(), 3);
+}
+
+TEST_F(EndToEnd, ClosingDuringASendAsksAndYesEndsTheProcessCleanly) {
+    connect_and_scan();
+    slow_uploads(3000);
+    const size_t since = client_.mark();
+    client_.press(SEND_ALL);
+    EXPECT_EQ(box(IDYES), confirmation(5, FIRST_OPERATION, "ocr", 1));
+    ASSERT_TRUE(client_.wait_log(since, "[ENVIO]", TIMEOUT_MS));
+
+    client_.post_close();
+    EXPECT_EQ(box(IDNO, "exit-question"), EXIT_QUESTION);
+    pump_for(500);
+    ASSERT_TRUE(IsWindow(client_.window()));
+    EXPECT_TRUE(client_.enabled(CANCEL));
+
+    client_.post_close();
+    EXPECT_EQ(box(IDYES), EXIT_QUESTION);
+    DWORD code = 1;
+    ASSERT_TRUE(client_.exited(30000, code));
+    EXPECT_EQ(code, 0u);
+    EXPECT_LT(service_call(L"GET", "/__control/received").get("submission_count").as_number(), 5);
+}
+
+}  // namespace
+}  // namespace e2e
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto value = [&](const char* name) -> const char* {
+            const std::string prefix = std::string(name) + "=";
+            return arg.rfind(prefix, 0) == 0 ? argv[i] + prefix.size() : nullptr;
+        };
+        if (const char* v = value("--client")) e2e::g_config.client_exe = e2e::windows_path(v);
+        if (const char* v = value("--service")) e2e::g_config.service_url = v;
+        if (const char* v = value("--samples")) e2e::g_config.samples = e2e::windows_path(v);
+        if (const char* v = value("--work")) e2e::g_config.work_root = e2e::windows_path(v);
+        if (const char* v = value("--screens")) e2e::g_config.screens = e2e::windows_path(v);
+    }
+    if (e2e::g_config.client_exe.empty() || e2e::g_config.service_url.empty() || e2e::g_config.samples.empty() ||
+        e2e::g_config.work_root.empty() || e2e::g_config.screens.empty()) {
+        std::fprintf(stderr, "uso: e2e_driver --client=EXE --service=URL --samples=PASTA --work=PASTA --screens=PASTA\n");
+        return 2;
+    }
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring dir = self;
+    dir.erase(dir.find_last_of(L"\\/") + 1);
+    e2e::install_spy(dir + L"e2e_spy.dll");
+    CreateDirectoryW(e2e::g_config.work_root.c_str(), nullptr);
+    CreateDirectoryW(e2e::g_config.screens.c_str(), nullptr);
+    return RUN_ALL_TESTS();
+}

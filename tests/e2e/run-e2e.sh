@@ -1,0 +1,104 @@
+#!/usr/bin/env bash
+# The end-to-end test: makes the sample folder, starts the demo service of the native build on a
+# free loopback port, gives Wine an X display (the one in $DISPLAY when it answers, else a private
+# Xvfb), runs the driver under Wine and stops everything again.
+#   run-e2e.sh DRIVER.exe CLIENT.exe WINDOWS_BUILD_DIR
+# The demo service is build/native/bin/dorvane-demo-service unless DORVANE_DEMO_SERVICE names
+# another. Screenshots land in WINDOWS_BUILD_DIR/e2e-screens (PNG when ImageMagick is there).
+set -uo pipefail
+driver="$(realpath "$1")"
+client="$(realpath "$2")"
+build="$(realpath "$3")"
+here="$(cd "$(dirname "$0")/../.." && pwd)"
+service="${DORVANE_DEMO_SERVICE:-$here/build/native/bin/dorvane-demo-service}"
+if [ ! -x "$service" ]; then
+  echo "run-e2e: no demo service at $service (build the native tree first, or set DORVANE_DEMO_SERVICE)" >&2
+  exit 1
+fi
+
+work="$build/e2e-work"
+screens="$build/e2e-screens"
+samples="$work/samples"
+rm -rf "$work" "$screens"
+mkdir -p "$samples/sub" "$screens"
+
+# Five documents, two real TIFFs (Group 4 fax and RGB LZW) and one PDF under a TIFF name.
+/usr/bin/python3 - "$samples" <<'EOF' || { echo "run-e2e: could not make the samples" >&2; exit 1; }
+import sys, shutil
+from PIL import Image, ImageDraw
+d = sys.argv[1]
+def page(size, mode="RGB", text="Dorvane"):
+    im = Image.new(mode, size, "white" if mode != "1" else 1)
+    draw = ImageDraw.Draw(im)
+    draw.rectangle([10, 10, size[0] - 10, size[1] - 10], outline=0 if mode == "1" else "navy", width=3)
+    draw.text((20, 20), text, fill=0 if mode == "1" else "black")
+    return im
+page((300, 200), text="doc1").save(f"{d}/doc1.pdf")
+page((300, 200), text="doc2").save(f"{d}/doc2.pdf")
+page((300, 200), text="notes").save(f"{d}/sub/notes.pdf")
+page((160, 120), text="photo").save(f"{d}/photo.png")
+page((160, 120), text="scan").save(f"{d}/scan.jpg", quality=85)
+page((640, 400), mode="1", text="fax").save(f"{d}/fax.tif", compression="group4")
+page((200, 150), text="color").save(f"{d}/sub/color.tiff", compression="tiff_lzw")
+shutil.copyfile(f"{d}/doc1.pdf", f"{d}/fake.tif")
+EOF
+
+pids=()
+cleanup() {
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
+  for p in "${pids[@]}"; do wait "$p" 2>/dev/null; done
+}
+trap cleanup EXIT
+
+"$service" --port 0 >"$work/service.out" 2>"$work/service.log" &
+pids+=($!)
+url=""
+for _ in $(seq 100); do
+  url="$(sed -n 's/^listening on //p' "$work/service.out")"
+  [ -n "$url" ] && break
+  sleep 0.1
+done
+if [ -z "$url" ]; then
+  echo "run-e2e: the demo service did not start" >&2
+  cat "$work/service.log" >&2
+  exit 1
+fi
+
+own_display=0
+if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
+  numfile="$(mktemp)"
+  Xvfb -displayfd 3 -screen 0 1600x1280x24 -nolisten tcp 3>"$numfile" >/dev/null 2>&1 &
+  pids+=($!)
+  for _ in $(seq 100); do
+    [ -s "$numfile" ] && break
+    sleep 0.1
+  done
+  if [ ! -s "$numfile" ]; then
+    echo "run-e2e: Xvfb did not start" >&2
+    exit 1
+  fi
+  export DISPLAY=":$(head -n1 "$numfile")"
+  rm -f "$numfile"
+  own_display=1
+fi
+
+"$here/scripts/wine-run" "$driver" --client="$client" --service="$url" --samples="$samples" \
+  --work="$work" --screens="$screens" "${@:4}"
+rc=$?
+
+if [ "$own_display" = 1 ]; then
+  # Wine's own processes of this prefix still hold the display: let them end first.
+  timeout 60 wineserver -w 2>/dev/null || true
+fi
+if command -v convert >/dev/null 2>&1; then
+  for f in "$screens"/*.bmp; do
+    [ -e "$f" ] || continue
+    convert "$f" "${f%.bmp}.png" 2>/dev/null && rm -f "$f"
+  done
+fi
+if [ "$rc" -ne 0 ]; then
+  echo "run-e2e: driver failed ($rc); demo service log:" >&2
+  tail -n 40 "$work/service.log" >&2
+fi
+echo "run-e2e: screenshots in $screens"
+exit "$rc"
