@@ -279,6 +279,20 @@ TEST_F(EndToEnd, FileDialogSelectionReplacesTheList) {
     std::sort(files.begin(), files.end());
     EXPECT_EQ(files, (std::vector<std::string>{path("doc2.pdf"), path("photo.png")}));
 
+    // One file: the dialog answers with its full path alone.
+    const size_t single = client_.mark();
+    client_.press(BROWSE);
+    dialog = client_.wait_box(TIMEOUT_MS);
+    ASSERT_NE(dialog, nullptr);
+    pump_for(500);
+    name_field = GetDlgItem(dialog, 0x47c);
+    if (!name_field) name_field = GetDlgItem(dialog, 0x480);
+    SendMessageW(name_field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"scan.jpg"));
+    ASSERT_TRUE(client_.answer(dialog, IDOK));
+    ASSERT_TRUE(pump_until([&] { return client_.trace(single).size() >= 3; }, TIMEOUT_MS));
+    EXPECT_EQ(client_.trace(single)[1], "LOG [OK] 1 arquivo(s) selecionado(s).");
+    EXPECT_EQ(client_.list_items(FILES), std::vector<std::string>{path("scan.jpg")});
+
     // Cancelling the dialog keeps the list and logs nothing.
     const size_t cancelled = client_.mark();
     client_.press(BROWSE);
@@ -288,7 +302,31 @@ TEST_F(EndToEnd, FileDialogSelectionReplacesTheList) {
     ASSERT_TRUE(client_.answer(dialog, IDCANCEL));
     pump_for(500);
     EXPECT_TRUE(client_.trace(cancelled).empty());
-    EXPECT_EQ(client_.list_items(FILES).size(), 2u);
+    EXPECT_EQ(client_.list_items(FILES).size(), 1u);
+}
+
+TEST_F(EndToEnd, EmptyFolderFieldScansAndSendsInTheCurrentFolder) {
+    ASSERT_EQ(client_.close(), 0);
+    ASSERT_TRUE(client_.start(folder_ + L"\\sub"));
+    EXPECT_EQ(client_.text(FOLDER), path("sub"));
+    client_.set_text(FOLDER, "");
+    const size_t since = run(SCAN);
+    std::vector<std::string> trace = client_.trace(since);
+    ASSERT_EQ(trace.size(), 8u) << ::testing::PrintToString(trace);
+    EXPECT_EQ(trace[1], "LOG Varrendo " + path("sub") + " ...");
+    EXPECT_EQ(trace[5], "LOG Encontrados também 1 TIFF(s) — use 'Converter TIFFs' para incluí-los no envio.");
+    EXPECT_EQ(trace[6], "STATUS 1 arquivo(s) pronto(s) + 1 TIFF(s)");
+    EXPECT_EQ(client_.list_items(FILES), std::vector<std::string>{path("sub\\notes.pdf")});
+    EXPECT_EQ(client_.text(FOLDER), "");
+
+    connect();
+    const size_t send = client_.mark();
+    client_.press(SEND_ALL);
+    EXPECT_EQ(box(IDYES), confirmation(1, FIRST_OPERATION, "ocr", 1));
+    ASSERT_TRUE(client_.wait_busy_end(send, TIMEOUT_MS));
+    EXPECT_TRUE(starts_with(find_line(client_.log_lines(), "Resultados salvos em "),
+                            "Resultados salvos em " + path("sub\\dorvane_results\\resultados_")));
+    EXPECT_EQ(files_in(widen(path("sub\\dorvane_results"))).size(), 2u);
 }
 
 // --- TIFF conversion ---
@@ -499,6 +537,33 @@ TEST_F(EndToEnd, NoCreditsMidBatchEndsWithTheInterruptedBox) {
     EXPECT_EQ(trace.back(), "BUSY 0");
     EXPECT_TRUE(starts_with(find_line(client_.log_lines(), "[FIM]"), "[FIM] 2 enviado(s), 1 com erro")) ;
     EXPECT_EQ(service_call(L"GET", "/__control/received").get("submission_count").as_number(), 3);
+}
+
+TEST_F(EndToEnd, RejectedKeyMidBatchStopsItWithTheInterruptedBox) {
+    connect_and_scan();
+    service_call(L"POST", "/__control/faults",
+                 "{\"method\":\"POST\",\"path\":\"/api/operations\",\"status\":401,"
+                 "\"json\":{\"error\":\"API Key revogada\"},\"after\":1}");
+    const size_t since = client_.mark();
+    client_.press(SEND_ALL);
+    EXPECT_EQ(box(IDYES), confirmation(5, FIRST_OPERATION, "ocr", 1));
+    const std::string text = box(IDOK);
+    EXPECT_TRUE(starts_with(text, "Envio interrompido.\n\n")) << text;
+    ASSERT_TRUE(client_.wait_busy_end(since, TIMEOUT_MS));
+    std::vector<std::string> trace = client_.trace(since);
+    ASSERT_GE(trace.size(), 3u);
+    EXPECT_EQ(trace[trace.size() - 3], "STATUS Concluído: 1/5 enviado(s)");
+    EXPECT_EQ(trace[trace.size() - 2], "BOX " + text);
+    EXPECT_TRUE(starts_with(find_line(client_.log_lines(), "[FIM]"), "[FIM] 1 enviado(s), 1 com erro"));
+    EXPECT_EQ(received_names(), std::vector<std::string>{"doc1.pdf"});
+}
+
+TEST_F(EndToEnd, ClosingWhileIdleAsksNothing) {
+    connect();
+    client_.post_close();
+    DWORD code = 1;
+    ASSERT_TRUE(client_.exited(30000, code)) << "a question box: " << ClientSession::box_text(client_.find_box());
+    EXPECT_EQ(code, 0u);
 }
 
 TEST_F(EndToEnd, ClosingDuringASendAsksAndYesEndsTheProcessCleanly) {
