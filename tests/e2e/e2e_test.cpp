@@ -558,6 +558,23 @@ TEST_F(EndToEnd, RejectedKeyMidBatchStopsItWithTheInterruptedBox) {
     EXPECT_EQ(received_names(), std::vector<std::string>{"doc1.pdf"});
 }
 
+TEST_F(EndToEnd, ClosingDuringAConnectAsksTooAndExitsWithoutWaiting) {
+    service_call(L"POST", "/__control/faults", "{\"method\":\"GET\",\"delay_ms\":4000}");
+    client_.set_text(URL, g_config.service_url);
+    client_.set_text(KEY, "demo-key");
+    const size_t since = client_.mark();
+    client_.press(CONNECT);
+    ASSERT_TRUE(pump_until([&] { return client_.enabled(CANCEL); }, TIMEOUT_MS));
+    client_.post_close();
+    EXPECT_EQ(box(IDYES), EXIT_QUESTION);
+    DWORD code = 1;
+    ASSERT_TRUE(client_.exited(30000, code));
+    EXPECT_EQ(code, 0u);
+    // The worker was still waiting for the service: its end never reached the window.
+    const std::vector<std::string> trace = client_.trace(since);
+    EXPECT_EQ(std::count(trace.begin(), trace.end(), "BUSY 0"), 0) << ::testing::PrintToString(trace);
+}
+
 TEST_F(EndToEnd, ClosingWhileIdleAsksNothing) {
     connect();
     client_.post_close();
