@@ -99,6 +99,17 @@ Response Client::post_multipart(const std::string& url, const std::map<std::stri
     return request(L"POST", url, all_headers, body, timeout_seconds);
 }
 
+bool headers_are_safe(const std::map<std::string, std::string>& headers) {
+    const auto breaks_line = [](const std::string& s) {
+        return s.find_first_of(std::string("\r\n\0", 3)) != std::string::npos;
+    };
+    for (const auto& [name, value] : headers) {
+        if (name.empty() || name.find(':') != std::string::npos || breaks_line(name) || breaks_line(value))
+            return false;
+    }
+    return true;
+}
+
 ParsedUrl split_url(const std::string& url) {
     const ParsedUrl failed;
     ParsedUrl out;

@@ -49,7 +49,12 @@ constexpr const char* USER_AGENT = "DorvaneClient/1.0";
 // Transport failure texts (status 0):
 //   "WinHTTP session not initialized", "Connection failed", "Request creation failed",
 //   "Send failed (error N)", "Receive failed (error N)",
-//   "Response too large (more than 64 MB)", "Exchange timed out (more than N s)".
+//   "Response too large (more than 64 MB)", "Exchange timed out (more than N s)",
+//   "Invalid request header" (a name or value holding CR, LF or NUL: a key pasted with a line
+//   break must not smuggle extra header lines onto the wire; nothing is sent).
+
+// False when any header name or value holds CR, LF or NUL, or a name is empty or holds ':'.
+bool headers_are_safe(const std::map<std::string, std::string>& headers);
 
 class Client {
 public:

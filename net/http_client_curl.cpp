@@ -83,6 +83,10 @@ Response Client::request(const std::wstring& method, const std::string& url,
         response.error = "WinHTTP session not initialized";
         return response;
     }
+    if (!headers_are_safe(headers)) {
+        response.error = "Invalid request header";
+        return response;
+    }
     const ParsedUrl parsed = parse_url(url);
     if (parsed.host.empty()) {
         response.error = "Connection failed";

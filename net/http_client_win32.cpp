@@ -64,6 +64,10 @@ Response Client::request(const std::wstring& method, const std::string& url,
         response.error = "WinHTTP session not initialized";
         return response;
     }
+    if (!headers_are_safe(headers)) {
+        response.error = "Invalid request header";
+        return response;
+    }
     const uint64_t started = sys::tick_count_ms();
     const ParsedUrl parsed = parse_url(url);
 

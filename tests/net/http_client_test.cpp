@@ -180,3 +180,32 @@ TEST_F(HttpClientTest, RedirectIsNotFollowedAndKeyStaysHome) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(HttpClientHeaders, LineBreaksInHeadersAreRefusedBeforeAnythingIsSent) {
+    struct Row {
+        const char* name;
+        std::string key;
+        std::string value;
+    };
+    const Row rows[] = {
+        {"lf in value", "x-api-key", "abc\nX-Injected: 1"},
+        {"crlf in value", "x-api-key", "abc\r\nX-Injected: 1"},
+        {"nul in value", "x-api-key", std::string("abc\0def", 7)},
+        {"colon in name", "x-api:key", "abc"},
+        {"empty name", "", "abc"},
+    };
+    TestServer server;
+    http::Client client;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const auto r = client.request(L"GET", server.url() + "/h", {{row.key, row.value}}, {}, 5);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.error, "Invalid request header");
+    }
+    EXPECT_EQ(server.request_count(), 0u);
+    EXPECT_TRUE(http::headers_are_safe({{"x-api-key", "k\xC3\xA9y \t-1"}, {"Content-Type", ""}}));
+}
+
+}  // namespace
