@@ -417,6 +417,10 @@ TEST_F(EndToEnd, SendAllAnsweredNoSendsNothing) {
     const size_t since = client_.mark();
     client_.press(SEND_ALL);
     EXPECT_EQ(box(IDNO, "send-confirmation"), confirmation(5, FIRST_OPERATION, "ocr", 1));
+    // An operation that costs nothing estimates 0 credits.
+    SendMessageW(client_.control(OPERATIONS), LB_SETCURSEL, 1, 0);
+    client_.press(SEND_ALL);
+    EXPECT_EQ(box(IDNO), confirmation(5, "Compressão de PDF", "pdf-compress", 0));
     pump_for(500);
     EXPECT_TRUE(client_.trace(since).empty());
     EXPECT_TRUE(client_.idle());
@@ -459,6 +463,19 @@ TEST_F(EndToEnd, SendAllAnsweredYesSendsEveryFileAndWritesTheResults) {
     EXPECT_EQ(trace.back(), "BUSY 0");
     EXPECT_NE(std::find(trace.begin(), trace.end(), "STATUS Enviando 1/5: doc1.pdf"), trace.end());
     EXPECT_NE(std::find(trace.begin(), trace.end(), "PROGRESS 5/5"), trace.end());
+}
+
+TEST_F(EndToEnd, SendSelectedDropsRowsBeyondTheFileList) {
+    connect_and_scan();
+    // A row the file list does not have, as when the list changed after the selection.
+    HWND files = client_.control(FILES);
+    SendMessageW(files, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"fantasma"));
+    SendMessageW(files, LB_SETSEL, TRUE, 5);
+    client_.press(SEND_SELECTED);
+    EXPECT_EQ(box(IDOK), "Não há arquivos para enviar.");
+    SendMessageW(files, LB_SETSEL, TRUE, 1);
+    client_.press(SEND_SELECTED);
+    EXPECT_EQ(box(IDNO), confirmation(1, FIRST_OPERATION, "ocr", 1));
 }
 
 TEST_F(EndToEnd, SendSelectedInSynchronousModeWithAnotherOperation) {
