@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -552,7 +553,7 @@ TEST_F(EndToEnd, NoCreditsMidBatchEndsWithTheInterruptedBox) {
     EXPECT_EQ(trace[trace.size() - 3], "STATUS Concluído: 2/5 enviado(s)");
     EXPECT_EQ(trace[trace.size() - 2], "BOX " + text);
     EXPECT_EQ(trace.back(), "BUSY 0");
-    EXPECT_TRUE(starts_with(find_line(client_.log_lines(), "[FIM]"), "[FIM] 2 enviado(s), 1 com erro")) ;
+    EXPECT_TRUE(starts_with(find_line(client_.log_lines(), "[FIM]"), "[FIM] 2 enviado(s), 1 com erro"));
     EXPECT_EQ(service_call(L"GET", "/__control/received").get("submission_count").as_number(), 3);
 }
 
