@@ -23,6 +23,9 @@ constexpr DWORD FILES_LIST_STYLE = WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_TABST
 constexpr DWORD CHECK_STYLE = WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX;
 constexpr DWORD LOG_STYLE = WS_CHILD | WS_VISIBLE | WS_VSCROLL | ES_READONLY | ES_AUTOVSCROLL | ES_MULTILINE;
 
+// Most log lines appended at once; keeps the window responsive while a worker floods the log.
+constexpr int MAX_LOG_BATCH = 1000;
+
 // Takes ownership of a string payload first, so every path of a handler deletes it.
 std::unique_ptr<std::string> take_payload(LPARAM lparam) {
     return std::unique_ptr<std::string>(reinterpret_cast<std::string*>(lparam));
@@ -387,11 +390,29 @@ LRESULT on_dpi_changed(HWND hwnd, WPARAM wparam, LPARAM lparam) {
     return 0;
 }
 
-LRESULT on_app_log(LPARAM lparam) {
+// The lines already queued right behind this one go into the log in the same append: the edit
+// control's cost per insertion grows with its line count (it walks its list of lines to place the
+// caret), so a flood of single-line appends would take quadratic time. Only messages at the head
+// of the window's queue are taken, so nothing is reordered.
+LRESULT on_app_log(HWND hwnd, LPARAM lparam) {
     auto line = take_payload(lparam);
-    if (line) {
-        append_log(*line);
+    if (!line) {
+        return 0;
     }
+    std::string batch = std::move(*line);
+    MSG next;
+    for (int taken = 1; taken < MAX_LOG_BATCH; ++taken) {
+        if (!PeekMessageW(&next, hwnd, 0, 0, PM_NOREMOVE | PM_NOYIELD) || next.message != WM_APP_LOG ||
+            !PeekMessageW(&next, hwnd, WM_APP_LOG, WM_APP_LOG, PM_REMOVE | PM_NOYIELD)) {
+            break;
+        }
+        auto queued = take_payload(next.lParam);
+        if (queued) {
+            batch += "\r\n";
+            batch += *queued;
+        }
+    }
+    append_log(batch);
     return 0;
 }
 
@@ -525,7 +546,7 @@ LRESULT CALLBACK WndProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) 
     case WM_DPICHANGED:
         return on_dpi_changed(hwnd, wparam, lparam);
     case WM_APP_LOG:
-        return on_app_log(lparam);
+        return on_app_log(hwnd, lparam);
     case WM_APP_STATUS:
         return on_app_status(hwnd, lparam);
     case WM_APP_PROGRESS:

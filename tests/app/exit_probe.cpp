@@ -1,7 +1,7 @@
 // A stand-in for the product started by exit_test: it runs the real run_app, and from a second
 // thread starts a worker that keeps using g_app (log lines, the client's mutex, the file list),
 // makes the window busy, closes it and answers the exit question with Yes. The process must then
-// end with code 0 while the worker still runs, never crash under it.
+// end with code 0 while the worker still runs, without running static destructors under it.
 //
 // Argument "finishing": the worker ends by itself before the window closes (the normal path).
 #include <windows.h>
@@ -13,6 +13,16 @@
 #include "app/shell.h"
 
 namespace {
+
+// Static destruction with a worker still running is the fault under test: this object's
+// destructor runs among the other static destructors and reports it with exit code 42.
+struct DestructionWatch {
+    ~DestructionWatch() {
+        if (running_workers() > 0) {
+            ExitProcess(42);
+        }
+    }
+} g_destruction_watch;
 
 HWND find_message_box() {
     struct Search {
