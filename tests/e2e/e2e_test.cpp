@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -39,6 +40,24 @@ std::string find_line(const std::vector<std::string>& lines, const std::string& 
         if (starts_with(line, prefix)) return line;
     }
     return std::string();
+}
+
+std::string base64_decode(const std::string& text) {
+    static const std::string ALPHABET = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    uint32_t bits = 0;
+    int count = 0;
+    for (char c : text) {
+        const size_t value = ALPHABET.find(c);
+        if (value == std::string::npos) continue;  // padding
+        bits = (bits << 6) | static_cast<uint32_t>(value);
+        count += 6;
+        if (count >= 8) {
+            count -= 8;
+            out.push_back(static_cast<char>((bits >> count) & 0xFF));
+        }
+    }
+    return out;
 }
 
 class EndToEnd : public ::testing::Test {
@@ -455,6 +474,25 @@ TEST_F(EndToEnd, SendAllAnsweredYesSendsEveryFileAndWritesTheResults) {
     const std::string jsonl = read_file(widen(results_dir + "\\" + jsonl_name));
     EXPECT_EQ(std::count(jsonl.begin(), jsonl.end(), '\n'), 5);
     EXPECT_EQ(json::parse(read_file(widen(results_dir + "\\" + json_name))).as_array().size(), 5u);
+
+    // Every file arrived byte for byte, and the results name each one with the task the service gave.
+    const json::Value received = service_call(L"GET", "/__control/received");
+    const json::Value submissions_value = received.get("submissions");
+    const json::Array& submissions = submissions_value.as_array();
+    ASSERT_EQ(submissions.size(), 5u);
+    std::vector<std::string> records;
+    for (size_t start = 0, end; (end = jsonl.find('\n', start)) != std::string::npos; start = end + 1) {
+        records.push_back(jsonl.substr(start, end - start));
+    }
+    ASSERT_EQ(records.size(), 5u);
+    for (size_t i = 0; i < 5; ++i) {
+        SCOPED_TRACE(documents()[i]);
+        EXPECT_EQ(base64_decode(submissions[i].get_string("data_base64", "")), read_file(widen(documents()[i])));
+        const json::Value record = json::parse(records[i]);
+        EXPECT_EQ(record.get_string("file", ""), documents()[i]);
+        EXPECT_TRUE(record.get("success").is_bool() && record.get("success").as_bool());
+        EXPECT_EQ(record.get_string("taskId", "?"), submissions[i].get_string("taskId", "!"));
+    }
 
     std::vector<std::string> trace = client_.trace(since);
     ASSERT_GE(trace.size(), 4u);
