@@ -9,6 +9,12 @@ if(MSVC)
   endif()
 else()
   set(DORVANE_WARNINGS -Wall -Wextra)
+  if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+    # GCC 12 at -O2/-O3 reports std::string members of aggregate test tables and json::Value
+    # variants as "maybe uninitialized" where they plainly are initialised (a known false
+    # positive in its inliner); under -Werror that would fail correct code in optimised builds.
+    list(APPEND DORVANE_WARNINGS -Wno-maybe-uninitialized)
+  endif()
   if(DORVANE_WERROR)
     list(APPEND DORVANE_WARNINGS -Werror)
   endif()
