@@ -267,7 +267,9 @@ LRESULT on_destroy(HWND hwnd) {
     return 0;
 }
 
-// The controls die with the window; nothing may reach them through g_app afterwards.
+// The controls die with the window; nothing may reach them through g_app afterwards. g_app.hwnd
+// keeps the dead handle on purpose: workers read it without a lock, and a post to it fails, so
+// ui_post frees its copy.
 void on_nc_destroy() {
     for (HWND* control : {&g_app.url_edit, &g_app.key_edit, &g_app.folder_edit, &g_app.ops_list, &g_app.files_list,
                           &g_app.log_edit, &g_app.btn_connect, &g_app.btn_scan, &g_app.btn_browse, &g_app.chk_sync,
