@@ -82,6 +82,24 @@ TEST_F(MainWindow, TabVisitsTheEnabledTabStopsInCreationOrderAndSkipsTheLog) {
     }
 }
 
+TEST_F(MainWindow, TabKeyMovesTheFocusAndEnterOrEscDoNothing) {
+    SetForegroundWindow(hwnd);
+    SetFocus(g_app.folder_edit);
+    pump();
+    ASSERT_EQ(GetFocus(), g_app.folder_edit);
+    MSG tab = {GetFocus(), WM_KEYDOWN, VK_TAB, 0, 0, {0, 0}};
+    EXPECT_TRUE(IsDialogMessageW(hwnd, &tab));
+    pump();
+    EXPECT_EQ(GetFocus(), g_app.btn_connect);
+
+    SendMessageW(hwnd, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    SendMessageW(hwnd, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    pump();
+    EXPECT_TRUE(IsWindow(hwnd));
+    EXPECT_EQ(log_lines().size(), 1u);
+    EXPECT_EQ(g_app.status, "Pronto");
+}
+
 TEST_F(MainWindow, StartsWithTheWelcomeLineAndIdleState) {
     std::vector<std::string> lines = log_lines();
     ASSERT_EQ(lines.size(), 1u);
