@@ -81,6 +81,30 @@ int message_box(HWND owner, const std::string& text, unsigned flags) {
     return MessageBoxW(owner, text::to_wide(text).c_str(), text::to_wide(APP_NAME).c_str(), flags);
 }
 
+void set_operations(std::vector<dorvane::Operation> operations) {
+    std::vector<dorvane::Operation> previous;
+    std::lock_guard<std::mutex> lock(g_app.data_mutex);
+    previous.swap(g_app.operations);
+    g_app.operations = std::move(operations);
+}
+
+void set_files(std::vector<std::string> files) {
+    std::vector<std::string> previous;
+    std::lock_guard<std::mutex> lock(g_app.data_mutex);
+    previous.swap(g_app.files);
+    g_app.files = std::move(files);
+}
+
+std::vector<dorvane::Operation> operations_copy() {
+    std::lock_guard<std::mutex> lock(g_app.data_mutex);
+    return g_app.operations;
+}
+
+std::vector<std::string> files_copy() {
+    std::lock_guard<std::mutex> lock(g_app.data_mutex);
+    return g_app.files;
+}
+
 void set_uploader(std::shared_ptr<dorvane::BatchUploader> uploader) {
     std::shared_ptr<dorvane::BatchUploader> previous;
     {

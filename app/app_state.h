@@ -117,6 +117,13 @@ std::string get_text(HWND control);
 // MessageBoxW with the application caption.
 int message_box(HWND owner, const std::string& text, unsigned flags);
 
+// The hand-over of the catalogue and the file list, under g_app.data_mutex. Workers replace a
+// vector as a whole before they post its refresh message; launchers take copies.
+void set_operations(std::vector<dorvane::Operation> operations);
+void set_files(std::vector<std::string> files);
+std::vector<dorvane::Operation> operations_copy();
+std::vector<std::string> files_copy();
+
 // Publishes the running send's uploader (an uploader still held is dropped).
 void set_uploader(std::shared_ptr<dorvane::BatchUploader> uploader);
 // Empties the slot and returns what it held.

@@ -453,11 +453,8 @@ LRESULT on_app_busy(HWND hwnd, WPARAM wparam) {
 
 LRESULT on_app_ops_loaded(HWND hwnd) {
     std::vector<std::string> names;
-    {
-        std::lock_guard<std::mutex> lock(g_app.data_mutex);
-        for (const dorvane::Operation& operation : g_app.operations) {
-            names.push_back(operation.name);
-        }
+    for (const dorvane::Operation& operation : operations_copy()) {
+        names.push_back(operation.name);
     }
     refill_list(g_app.ops_list, names);
     if (!names.empty()) {
@@ -468,12 +465,7 @@ LRESULT on_app_ops_loaded(HWND hwnd) {
 }
 
 LRESULT on_app_files_changed(HWND hwnd) {
-    std::vector<std::string> paths;
-    {
-        std::lock_guard<std::mutex> lock(g_app.data_mutex);
-        paths = g_app.files;
-    }
-    refill_list(g_app.files_list, paths);
+    refill_list(g_app.files_list, files_copy());
     InvalidateRect(hwnd, nullptr, FALSE);
     return 0;
 }

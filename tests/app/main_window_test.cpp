@@ -203,10 +203,7 @@ TEST_F(MainWindow, MessageBoxShowsTheWorkersTextWithTheAppCaption) {
 }
 
 TEST_F(MainWindow, CatalogueRefillSelectsTheFirstOperation) {
-    {
-        std::lock_guard<std::mutex> lock(g_app.data_mutex);
-        g_app.operations = {{"ocr", "OCR de documentos", "", "", 2}, {"split", "Separar páginas", "", "", 1}};
-    }
+    set_operations({{"ocr", "OCR de documentos", "", "", 2}, {"split", "Separar páginas", "", "", 1}});
     PostMessageW(hwnd, WM_APP_OPS_LOADED, 0, 0);
     pump();
     ASSERT_EQ(SendMessageW(g_app.ops_list, LB_GETCOUNT, 0, 0), 2);
@@ -215,10 +212,7 @@ TEST_F(MainWindow, CatalogueRefillSelectsTheFirstOperation) {
     EXPECT_STREQ(item, L"Separar páginas");
     EXPECT_EQ(SendMessageW(g_app.ops_list, LB_GETCURSEL, 0, 0), 0);
 
-    {
-        std::lock_guard<std::mutex> lock(g_app.data_mutex);
-        g_app.operations.clear();
-    }
+    set_operations({});
     PostMessageW(hwnd, WM_APP_OPS_LOADED, 0, 0);
     pump();
     EXPECT_EQ(SendMessageW(g_app.ops_list, LB_GETCOUNT, 0, 0), 0);
@@ -257,10 +251,7 @@ TEST_F(MainWindow, WorkerChangingTheFileListNeverOverlapsDrawing) {
             for (int i = 0; i < round % 17; ++i) {
                 next.push_back("C:\\pasta\\arquivo_" + std::to_string(round) + "_" + std::to_string(i) + ".pdf");
             }
-            {
-                std::lock_guard<std::mutex> lock(g_app.data_mutex);
-                g_app.files = std::move(next);
-            }
+            set_files(std::move(next));
             PostMessageW(g_app.hwnd, WM_APP_FILES_CHANGED, 0, 0);
         }
         done = true;
