@@ -3,6 +3,7 @@
 #include <cstring>
 #include <memory>
 #include <regex>
+#include <stdexcept>
 #include <thread>
 
 #include "app/main_window.h"
@@ -336,6 +337,42 @@ TEST_F(MainWindow, AHundredThousandLogLinesAllArriveInOrder) {
         const std::string& line = lines[static_cast<size_t>(i) + 1];
         const std::string tail = "] linha " + std::to_string(i);
         ASSERT_TRUE(line.size() == 10 + tail.size() - 1 && line.compare(9, tail.size(), tail) == 0) << line;
+    }
+}
+
+TEST_F(MainWindow, WorkersAreCountedAndAnEscapingExceptionEndsTheBusyState) {
+    PostMessageW(hwnd, WM_APP_BUSY, 1, 0);
+    pump();
+    HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    ASSERT_TRUE(start_worker([release] {
+        WaitForSingleObject(release, 30000);
+        throw std::runtime_error("falha inesperada");
+    }));
+    EXPECT_EQ(running_workers(), 1);
+    SetEvent(release);
+    ASSERT_TRUE(pump_until([] { return running_workers() == 0 && !g_app.busy.load(); }));
+    EXPECT_TRUE(IsWindowEnabled(g_app.btn_connect));
+    CloseHandle(release);
+}
+
+TEST_F(MainWindow, CancelNeverReachesAnUploaderBeingReplacedOrDestroyed) {
+    std::atomic<bool> stop{false};
+    std::thread worker([&] {
+        while (!stop) {
+            set_uploader(std::make_shared<dorvane::BatchUploader>(&g_app.client));
+            take_uploader();
+        }
+    });
+    for (int i = 0; i < 2000; ++i) {
+        SendMessageW(hwnd, WM_COMMAND, MAKEWPARAM(IDC_CANCEL, BN_CLICKED), 0);
+        if (i % 100 == 0) pump();
+    }
+    stop = true;
+    worker.join();
+    pump();
+    for (const std::string& line : log_lines()) {
+        if (line.find("Dorvane API Client") != std::string::npos) continue;
+        EXPECT_NE(line.find("] Cancelamento solicitado — aguardando o arquivo atual terminar..."), std::string::npos);
     }
 }
 
