@@ -60,6 +60,39 @@ ImageSpec image_spec(const tiff::Page& p) {
     return s;
 }
 
+// Where the image's unit square goes on the page (ISO 32000-1 section 8.9.5: the first stored row
+// is at the top of the square, the first column at its left), so that the first row and column
+// land where the Orientation tag (TIFF 6.0 section 8) says. Rows give the cm matrix [a b c d e f]
+// in multiples of the page width (a, c, e) and height (b, d, f), for orientations 1 to 8.
+struct Placement {
+    int a, b, c, d, e, f;
+};
+constexpr Placement PLACEMENTS[8] = {
+    {1, 0, 0, 1, 0, 0},     // 1 top, left: as stored
+    {-1, 0, 0, 1, 1, 0},    // 2 top, right: mirrored left to right
+    {-1, 0, 0, -1, 1, 1},   // 3 bottom, right: turned 180 degrees
+    {1, 0, 0, -1, 0, 1},    // 4 bottom, left: mirrored top to bottom
+    {0, -1, -1, 0, 1, 1},   // 5 left, top: transposed (rows become columns)
+    {0, -1, 1, 0, 0, 1},    // 6 right, top: turned 90 degrees clockwise
+    {0, 1, 1, 0, 0, 0},     // 7 right, bottom: transposed across the other diagonal
+    {0, 1, -1, 0, 1, 0},    // 8 left, bottom: turned 90 degrees counter-clockwise
+};
+
+// A matrix entry: structural zeros as "0", so that orientation 1 reads "q W 0 0 H 0 0 cm".
+std::string entry(int sign, float extent) {
+    if (sign == 0) return "0";
+    char text[64];
+    std::snprintf(text, sizeof text, "%.2f", double(float(sign) * extent));
+    return text;
+}
+
+// The content stream that draws /Img over the whole page of `page_w` by `page_h` units.
+std::string draw_image(uint16_t orientation, float page_w, float page_h) {
+    const Placement& m = PLACEMENTS[orientation >= 1 && orientation <= 8 ? orientation - 1 : 0];
+    return "q " + entry(m.a, page_w) + " " + entry(m.b, page_h) + " " + entry(m.c, page_w) + " " +
+           entry(m.d, page_h) + " " + entry(m.e, page_w) + " " + entry(m.f, page_h) + " cm /Img Do Q";
+}
+
 }  // namespace
 
 void Writer::begin_obj(int id) {
@@ -145,9 +178,11 @@ bool Writer::assemble(const std::vector<tiff::Page>& pages, std::vector<tiff::Pa
         write("\nendstream\n");
         end_obj();
 
-        char content[256];
-        std::snprintf(content, sizeof content, "q %.2f 0 0 %.2f 0 0 cm /Img Do Q", double(w), double(h));
-        const std::string content_text = content;
+        // Orientations 5 to 8 show the stored rows as columns, so the page is turned with them;
+        // w and h stay the image's own extents, which is what the aspect scaling and cap are for.
+        const bool turned = p.orientation >= 5 && p.orientation <= 8;
+        const float page_w = turned ? h : w, page_h = turned ? w : h;
+        const std::string content_text = draw_image(p.orientation, page_w, page_h);
         begin_obj(objs[i].contents);
         write("<< /Length " + std::to_string(content_text.size()) + " >>\n");
         write("stream\n");
@@ -159,7 +194,7 @@ bool Writer::assemble(const std::vector<tiff::Page>& pages, std::vector<tiff::Pa
         std::snprintf(page_dict, sizeof page_dict,
                       "<< /Type /Page /Parent %d 0 R /MediaBox [0 0 %.2f %.2f] /Contents %d 0 R "
                       "/Resources << /XObject << /Img %d 0 R >> >> >>\n",
-                      int(page_tree), double(w), double(h), int(objs[i].contents), int(objs[i].image));
+                      int(page_tree), double(page_w), double(page_h), int(objs[i].contents), int(objs[i].image));
         begin_obj(objs[i].page);
         write(page_dict);
         end_obj();

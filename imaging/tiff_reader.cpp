@@ -24,6 +24,7 @@ constexpr uint16_t TAG_BITS_PER_SAMPLE = 258;
 constexpr uint16_t TAG_COMPRESSION = 259;
 constexpr uint16_t TAG_PHOTOMETRIC = 262;
 constexpr uint16_t TAG_FILL_ORDER = 266;
+constexpr uint16_t TAG_ORIENTATION = 274;
 constexpr uint16_t TAG_STRIP_OFFSETS = 273;
 constexpr uint16_t TAG_SAMPLES_PER_PIXEL = 277;
 constexpr uint16_t TAG_ROWS_PER_STRIP = 278;
@@ -57,6 +58,14 @@ int type_size(uint16_t type, bool big) {
 }
 
 uint32_t clamp32(uint64_t v) { return v > UINT32_MAX ? UINT32_MAX : uint32_t(v); }
+
+// Orientation (TIFF 6.0 section 8): how the stored rows and columns are to be shown. Values
+// outside 1..8 are not defined, so the rows are shown as stored, the reading of a file without
+// the tag.
+uint16_t read_orientation(const Reader& r, const Reader::IFD& ifd) {
+    const uint32_t v = r.get_value(ifd, TAG_ORIENTATION, 1);
+    return v >= 1 && v <= 8 ? uint16_t(v) : uint16_t(1);
+}
 
 [[noreturn]] void fail(const std::string& message) { throw std::runtime_error(message); }
 
@@ -466,6 +475,7 @@ void Reader::read_jpeg_page(const IFD& ifd, std::vector<Page>& pages, uint64_t& 
              " componentes não é suportado");
     const double xr = rational(ifd, TAG_X_RESOLUTION), yr = rational(ifd, TAG_Y_RESOLUTION);
     if (xr > 0 && yr > 0) page.aspect = xr / yr;
+    page.orientation = read_orientation(*this, ifd);
     pages.push_back(std::move(page));
 }
 
@@ -589,6 +599,7 @@ void Reader::read_page(const IFD& ifd, std::vector<Page>& pages, uint64_t& decod
     page.kind = kind;
     const double xr = rational(ifd, TAG_X_RESOLUTION), yr = rational(ifd, TAG_Y_RESOLUTION);
     if (xr > 0 && yr > 0) page.aspect = xr / yr;
+    page.orientation = read_orientation(*this, ifd);
 
     const size_t pixels = size_t(uint64_t(width) * height);
     // Sample s of pixel i, whatever the planar configuration.

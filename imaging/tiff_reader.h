@@ -4,8 +4,9 @@
 //
 // A page either shows what the TIFF shows or the file is refused: fill order 2, palettes, separate
 // planes, CMYK, extra (alpha) samples and abbreviated or striped JPEG are converted; colour models
-// that a page cannot show faithfully are refused. Decoded data is capped at MAX_DECODED_BYTES per
-// file so that a hostile file cannot exhaust memory.
+// that a page cannot show faithfully are refused; resolution and orientation go with the page to
+// the writer. Decoded data is capped at MAX_DECODED_BYTES per file so that a hostile file cannot
+// exhaust memory.
 #pragma once
 
 #include <cstddef>
@@ -25,6 +26,10 @@ struct Page {
     // Horizontal / vertical resolution ratio (XResolution / YResolution); 1 when the tags are
     // missing or equal. The PDF writer scales the page height by it to keep the aspect ratio.
     double aspect = 1.0;
+    // Orientation tag (274): where the first stored row and column are to be shown, 1 (top, left)
+    // to 8 (left, bottom). The PDF writer turns the drawing, never the pixels. 1 when the tag is
+    // missing or out of range.
+    uint16_t orientation = 1;
 };
 
 // Sum of the decoded pages of one file (pixel data and JPEG streams); a file that needs more is
