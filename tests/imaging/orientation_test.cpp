@@ -169,3 +169,25 @@ TEST(TiffOrientation, TurnedPagesKeepAspectAndCap) {
         EXPECT_EQ(media_box_of(pdf), row.media_box);
     }
 }
+
+TEST(TiffOrientation, EachPageKeepsItsOwn) {
+    std::vector<Field> turned = image(4, 2, 8, 1, 1);
+    turned.push_back({274, SHORT, {6}});
+    const Bytes strip(8, 0x40);
+    const Bytes file = Builder(false).build({{turned, {strip}}, {image(4, 2, 8, 1, 1), {strip}}});
+    tiff::Reader reader;
+    const auto pages = reader.read(file.data(), file.size());
+    ASSERT_EQ(pages.size(), 2u);
+    EXPECT_EQ(pages[0].orientation, 6);
+    EXPECT_EQ(pages[1].orientation, 1);
+
+    pdf::Writer w;
+    const Bytes b = w.build(pages);
+    const std::string pdf(b.begin(), b.end());
+    const size_t first = pdf.find("q 0 -4.00 2.00 0 0 4.00 cm /Img Do Q");
+    const size_t second = pdf.find("q 4.00 0 0 2.00 0 0 cm /Img Do Q");
+    ASSERT_NE(first, std::string::npos);
+    ASSERT_NE(second, std::string::npos);
+    EXPECT_LT(first, second);
+    EXPECT_LT(pdf.find("/MediaBox [0 0 2.00 4.00]"), pdf.find("/MediaBox [0 0 4.00 2.00]"));
+}
