@@ -1,7 +1,9 @@
 // Minimal PDF 1.4 writer (one image per page) and the TIFF-to-PDF conversion of one file.
 // Failure style: convert_tiff_to_pdf catches every exception and returns false plus a message.
 // One pixel is one PDF unit horizontally; the page height is scaled by the page's `aspect` so
-// that pixels of unequal resolution keep their shape. Sides are capped at 14400 units.
+// that pixels of unequal resolution keep their shape. Sides are capped at 14400 units. The page's
+// TIFF orientation is honoured by the image's placement matrix (the page turns for 5 to 8); the
+// pixel data is embedded unchanged.
 #pragma once
 
 #include <cstdint>
