@@ -55,7 +55,6 @@ TEST(CcittTables, TreesHaveTheT4Shape) {
     EXPECT_EQ(t->white.size(), 208u);
     EXPECT_EQ(t->black.size(), 208u);
     EXPECT_EQ(ccitt::get_tables(), t);
-    EXPECT_EQ(t->white.size(), 208u);
     for (const auto* tree : {&t->white, &t->black}) {
         size_t leaves = 0;
         for (const auto& n : *tree) {
@@ -159,24 +158,19 @@ TEST(Ccitt, Group4Lines) {
 }
 
 TEST(Ccitt, Decode2dLineChangeLists) {
+    auto line = [](const std::string& text, const std::vector<int>& reference, std::vector<int>& current) {
+        const Bytes in = bits(text);
+        ccitt::BitReader r(in.data(), in.size());
+        return ccitt::decode_2d_line(r, reference, current, 8);
+    };
     std::vector<int> current;
-    Bytes in = bits("001 1000 11 1");
-    ccitt::BitReader r(in.data(), in.size());
-    EXPECT_TRUE(ccitt::decode_2d_line(r, {}, current, 8));
+    EXPECT_TRUE(line("001 1000 11 1", {}, current));
     EXPECT_EQ(current, (std::vector<int>{3, 5, 8}));
-
-    Bytes one = bits("1");
-    ccitt::BitReader r1(one.data(), one.size());
-    EXPECT_TRUE(ccitt::decode_2d_line(r1, {}, current, 8));
+    EXPECT_TRUE(line("1", {}, current));
     EXPECT_EQ(current, std::vector<int>{8});
-
     // Six 0 bits end the line: usable only when something was decoded before them.
-    Bytes eol = bits(EOL);
-    ccitt::BitReader r2(eol.data(), eol.size());
-    EXPECT_FALSE(ccitt::decode_2d_line(r2, {}, current, 8));
-    Bytes part = bits("011 " + EOL);
-    ccitt::BitReader r3(part.data(), part.size());
-    EXPECT_TRUE(ccitt::decode_2d_line(r3, {2, 4}, current, 8));
+    EXPECT_FALSE(line(EOL, {}, current));
+    EXPECT_TRUE(line("011 " + EOL, {2, 4}, current));
     EXPECT_EQ(current, std::vector<int>{3});
 }
 

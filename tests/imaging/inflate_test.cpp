@@ -53,13 +53,18 @@ std::string inflate_text(const Bytes& in) {
     return std::string(out.begin(), out.end());
 }
 
-std::string error_of(const Bytes& in) {
+template <class F>
+std::string thrown(F&& f) {
     try {
-        inflate_bytes(in);
+        f();
     } catch (const std::runtime_error& e) {
         return e.what();
     }
     return "(no error)";
+}
+
+std::string error_of(const Bytes& in) {
+    return thrown([&] { inflate_bytes(in); });
 }
 
 // Fixed block: the given literals, then each (length symbol, distance symbol) pair, end of block.
@@ -76,35 +81,8 @@ Bytes fixed_block(const std::string& literals, std::vector<std::pair<int, int>> 
     return w.bytes();
 }
 
-TEST(Inflate, ByteLevelExamples) {
-    struct Row {
-        const char* name;
-        Bytes in;
-        std::string expected;
-    };
-    const Row rows[] = {
-        {"stored_empty", {0x01, 0x00, 0x00, 0xFF, 0xFF}, ""},
-        {"stored_abc", {0x01, 0x03, 0x00, 0xFC, 0xFF, 0x61, 0x62, 0x63}, "abc"},
-        {"stored_nlen_ignored", {0x01, 0x03, 0x00, 0x00, 0x00, 0x61, 0x62, 0x63}, "abc"},
-        {"fixed_abc", {0x4B, 0x4C, 0x4A, 0x06, 0x00}, "abc"},
-        {"data_after_final_block_ignored", {0x01, 0x01, 0x00, 0xFE, 0xFF, 0x7A, 0x07, 0xFF}, "z"},
-        {"stored_then_fixed",
-         {0x00, 0x01, 0x00, 0xFE, 0xFF, 0x61, 0x4B, 0x4C, 0x4A, 0x06, 0x00},
-         "aabc"},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
-        EXPECT_EQ(inflate_text(row.in), row.expected);
-    }
-}
-
-TEST(Inflate, OverlappingCopyRepeatsOneByte) {
-    // 'x', then length 258 (symbol 285) at distance 1 (symbol 0).
-    Bytes out = inflate_bytes(fixed_block("x", {{285, 0}}));
-    EXPECT_EQ(out, Bytes(259, 'x'));
-}
-
-TEST(Inflate, BackReferenceIntoAnEarlierBlock) {
+// Stored block "ab" (not final), then a fixed final block copying 5 bytes from distance 2.
+Bytes back_reference_into_earlier_block() {
     BitWriter w;
     w.field(0, 1);  // stored, not final: "ab"
     w.field(0, 2);
@@ -118,7 +96,7 @@ TEST(Inflate, BackReferenceIntoAnEarlierBlock) {
     w.fixed_litlen(259);
     w.fixed_dist(1);
     w.fixed_litlen(256);
-    EXPECT_EQ(inflate_text(w.bytes()), "abababa");
+    return w.bytes();
 }
 
 // A dynamic block whose code-length codes are 1, 16, 17 and 18, all two bits long (codes 00, 01,
@@ -151,9 +129,33 @@ Bytes dynamic_block(bool tail_repeat) {
     return w.bytes();
 }
 
-TEST(Inflate, DynamicBlockStartingWithRepeat16) { EXPECT_EQ(inflate_text(dynamic_block(false)), "aa"); }
+TEST(Inflate, ByteLevelExamples) {
+    struct Row {
+        const char* name;
+        Bytes in;
+        std::string expected;
+    };
+    const Row rows[] = {
+        {"stored_empty", {0x01, 0x00, 0x00, 0xFF, 0xFF}, ""},
+        {"stored_abc", {0x01, 0x03, 0x00, 0xFC, 0xFF, 0x61, 0x62, 0x63}, "abc"},
+        {"stored_nlen_ignored", {0x01, 0x03, 0x00, 0x00, 0x00, 0x61, 0x62, 0x63}, "abc"},
+        {"fixed_abc", {0x4B, 0x4C, 0x4A, 0x06, 0x00}, "abc"},
+        {"data_after_final_block_ignored", {0x01, 0x01, 0x00, 0xFE, 0xFF, 0x7A, 0x07, 0xFF}, "z"},
+        {"stored_then_fixed",
+         {0x00, 0x01, 0x00, 0xFE, 0xFF, 0x61, 0x4B, 0x4C, 0x4A, 0x06, 0x00},
+         "aabc"},
+        // 'x', then length 258 (symbol 285) at distance 1 (symbol 0).
+        {"overlapping_copy_repeats_one_byte", fixed_block("x", {{285, 0}}), std::string(259, 'x')},
+        {"back_reference_into_an_earlier_block", back_reference_into_earlier_block(), "abababa"},
+        {"dynamic_starting_with_repeat_16", dynamic_block(false), "aa"},
+        {"dynamic_repeat_past_the_end_is_cut", dynamic_block(true), "aa"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(inflate_text(row.in), row.expected);
+    }
+}
 
-TEST(Inflate, DynamicRepeatPastTheEndIsCut) { EXPECT_EQ(inflate_text(dynamic_block(true)), "aa"); }
 
 TEST(Inflate, ErrorMessages) {
     BitWriter no_cl_codes;  // dynamic block whose code-length code has no codes at all
@@ -209,19 +211,9 @@ TEST(Inflate, BitReaderReadsLsbFirstAndZeroBitsFreely) {
 TEST(Inflate, HuffTableBuildErrors) {
     inflate::HuffTable t;
     uint16_t too_long[2] = {16, 1};
-    try {
-        t.build(too_long, 2);
-        FAIL();
-    } catch (const std::runtime_error& e) {
-        EXPECT_STREQ(e.what(), "Código Huffman longo demais");
-    }
+    EXPECT_EQ(thrown([&] { t.build(too_long, 2); }), "Código Huffman longo demais");
     std::vector<uint16_t> many(321, 9);
-    try {
-        t.build(many.data(), 321);
-        FAIL();
-    } catch (const std::runtime_error& e) {
-        EXPECT_STREQ(e.what(), "Tabela de Huffman grande demais");
-    }
+    EXPECT_EQ(thrown([&] { t.build(many.data(), 321); }), "Tabela de Huffman grande demais");
 }
 
 TEST(Inflate, HuffTableDecodeErrors) {
@@ -230,23 +222,13 @@ TEST(Inflate, HuffTableDecodeErrors) {
     uint16_t one_code[2] = {1, 0};  // only the code 0 exists
     t.build(one_code, 2);
     inflate::BitReader r(ones, sizeof ones);
-    try {
-        t.decode(r);
-        FAIL();
-    } catch (const std::runtime_error& e) {
-        EXPECT_STREQ(e.what(), "Invalid Huffman code");
-    }
+    EXPECT_EQ(thrown([&] { t.decode(r); }), "Invalid Huffman code");
 
     inflate::HuffTable bad;  // counts that promise more symbols than the table holds
     bad.counts[1] = 2;
     bad.num_symbols = 1;
     inflate::BitReader r2(ones, sizeof ones);
-    try {
-        bad.decode(r2);
-        FAIL();
-    } catch (const std::runtime_error& e) {
-        EXPECT_STREQ(e.what(), "Tabela de Huffman inconsistente");
-    }
+    EXPECT_EQ(thrown([&] { bad.decode(r2); }), "Tabela de Huffman inconsistente");
 }
 
 TEST(Inflate, OutputLimitCutsStoredAndCompressedData) {

@@ -18,6 +18,13 @@ std::vector<tiff::Page> read(const Bytes& file) {
     return r.read(file.data(), file.size());
 }
 
+// The one page of `file`; an empty page (and a failure) when there is not exactly one.
+tiff::Page only(const Bytes& file) {
+    auto pages = read(file);
+    EXPECT_EQ(pages.size(), 1u);
+    return pages.size() == 1 ? pages[0] : tiff::Page{};
+}
+
 std::string read_error(const Bytes& file) {
     try {
         read(file);
@@ -29,6 +36,13 @@ std::string read_error(const Bytes& file) {
 
 Bytes one_page(const std::vector<Field>& fields, const std::vector<Bytes>& strips, bool le = true) {
     return Builder(le).build({{fields, strips}});
+}
+
+// Points the first directory's next offset at itself.
+void self_link(Bytes& file) {
+    const uint32_t ifd = file[4] | (file[5] << 8);
+    const size_t next = ifd + 2 + 12 * size_t(file[ifd] | (file[ifd + 1] << 8));
+    for (int i = 0; i < 4; ++i) file[next + size_t(i)] = uint8_t(ifd >> (8 * i));
 }
 
 std::vector<Field> with(std::vector<Field> fields, const std::vector<Field>& extra) {
@@ -67,44 +81,28 @@ TEST(TiffReader, ReadsBothByteOrdersAndClassicMagic43) {
     for (bool le : {true, false}) {
         SCOPED_TRACE(le ? "II" : "MM");
         Bytes file = one_page(image(2, 2, 8, 1, 1), {pixels}, le);
-        auto pages = read(file);
-        ASSERT_EQ(pages.size(), 1u);
-        EXPECT_EQ(pages[0].kind, PageKind::Gray);
-        EXPECT_EQ(pages[0].width, 2u);
-        EXPECT_EQ(pages[0].data, pixels);
-        // Magic 43 with the classic layout reads the same.
-        file[le ? 2 : 3] = 43;
-        pages = read(file);
-        ASSERT_EQ(pages.size(), 1u);
-        EXPECT_EQ(pages[0].data, pixels);
+        const tiff::Page page = only(file);
+        EXPECT_EQ(page.kind, PageKind::Gray);
+        EXPECT_EQ(page.width, 2u);
+        EXPECT_EQ(page.data, pixels);
+        file[le ? 2 : 3] = 43;  // magic 43 with the classic layout reads the same
+        EXPECT_EQ(only(file).data, pixels);
     }
 }
 
 TEST(TiffReader, ReadsRealBigTiff) {
     for (bool le : {true, false}) {
         SCOPED_TRACE(le ? "II" : "MM");
-        const Bytes file = Builder(le, true).build({{image(3, 1, 8, 3, 2), {{1, 2, 3, 4, 5, 6, 7, 8, 9}}}});
-        const auto pages = read(file);
-        ASSERT_EQ(pages.size(), 1u);
-        EXPECT_EQ(pages[0].kind, PageKind::Rgb);
-        EXPECT_EQ(pages[0].data, (Bytes{1, 2, 3, 4, 5, 6, 7, 8, 9}));
+        const tiff::Page page = only(Builder(le, true).build({{image(3, 1, 8, 3, 2), {{1, 2, 3, 4, 5, 6, 7, 8, 9}}}}));
+        EXPECT_EQ(page.kind, PageKind::Rgb);
+        EXPECT_EQ(page.data, (Bytes{1, 2, 3, 4, 5, 6, 7, 8, 9}));
     }
 }
 
-TEST(TiffReader, SelfLinkedDirectoryYields1001Pages) {
-    Bytes file = one_page(image(1, 1, 8, 1, 1), {{7}});
-    // Point the directory's next offset at itself.
-    const uint32_t ifd = file[4] | (file[5] << 8);
-    const size_t next = ifd + 2 + 12 * size_t(file[ifd] | (file[ifd + 1] << 8));
-    for (int i = 0; i < 4; ++i) file[next + size_t(i)] = uint8_t(ifd >> (8 * i));
-    EXPECT_EQ(read(file).size(), 1001u);
-}
-
 TEST(TiffReader, RepeatedDirectoriesCountTowardsTheCeiling) {
+    // A self-linked directory stops at 1001 pages, which still count towards the decoded limit.
     Bytes file = one_page(image(2, 2, 8, 1, 1), {{1, 2, 3, 4}});
-    const uint32_t ifd = file[4] | (file[5] << 8);
-    const size_t next = ifd + 2 + 12 * size_t(file[ifd] | (file[ifd + 1] << 8));
-    for (int i = 0; i < 4; ++i) file[next + size_t(i)] = uint8_t(ifd >> (8 * i));
+    self_link(file);
     tiff::Reader r;
     r.decoded_limit = 4 * 500;
     try {
@@ -168,9 +166,7 @@ TEST(TiffReader, ForgedCountIsBoundedByTheFile) {
 TEST(TiffReader, BitsPerSampleAsTripleReadsFirstValue) {
     auto fields = image(1, 1, 8, 3, 2);
     fields[2] = {258, SHORT, {8, 8, 8}};
-    const auto pages = read(one_page(fields, {{1, 2, 3}}));
-    ASSERT_EQ(pages.size(), 1u);
-    EXPECT_EQ(pages[0].data, (Bytes{1, 2, 3}));
+    EXPECT_EQ(only(one_page(fields, {{1, 2, 3}})).data, (Bytes{1, 2, 3}));
 }
 
 TEST(TiffReader, RefusesUnsupportedParametersBeforeStrips) {
@@ -218,23 +214,17 @@ TEST(TiffReader, SilentlySkippedDirectories) {
         page(image(2, 2, 8, 1, 1, 7), {good}),                 // JPEG without FF D8
         page(image(2, 2, 8, 1, 1), {good}),
     });
-    const auto pages = read(file);
-    ASSERT_EQ(pages.size(), 1u);
-    EXPECT_EQ(pages[0].data, good);
+    EXPECT_EQ(only(file).data, good);
 }
 
 TEST(TiffReader, RowsPerStripVariantsCoverAllRows) {
     const Bytes pixels = {1, 2, 3, 4, 5, 6};
     for (uint64_t rps : {uint64_t(0), uint64_t(3), uint64_t(1000)}) {
         SCOPED_TRACE(rps);
-        const auto pages = read(one_page(with(image(2, 3, 8, 1, 1), {{278, LONG, {rps}}}), {pixels}));
-        ASSERT_EQ(pages.size(), 1u);
-        EXPECT_EQ(pages[0].data, pixels);
+        EXPECT_EQ(only(one_page(with(image(2, 3, 8, 1, 1), {{278, LONG, {rps}}}), {pixels})).data, pixels);
     }
     // Three strips of one row each.
-    const auto pages = read(one_page(with(image(2, 3, 8, 1, 1), {{278, SHORT, {1}}}), {{1, 2}, {3, 4}, {5, 6}}));
-    ASSERT_EQ(pages.size(), 1u);
-    EXPECT_EQ(pages[0].data, pixels);
+    EXPECT_EQ(only(one_page(with(image(2, 3, 8, 1, 1), {{278, SHORT, {1}}}), {{1, 2}, {3, 4}, {5, 6}})).data, pixels);
 }
 
 TEST(TiffReader, StripPastTheEndGivesIncompleteMessage) {
@@ -262,45 +252,39 @@ TEST(TiffReader, IncompleteMessageCountsProducedPages) {
 }
 
 TEST(TiffReader, WhiteIsZeroInversion) {
-    auto gray = read(one_page(image(2, 1, 8, 1, 0), {{0x00, 0xFF}}));
-    ASSERT_EQ(gray.size(), 1u);
-    EXPECT_EQ(gray[0].data, (Bytes{0xFF, 0x00}));
-    auto bilevel = read(one_page(image(10, 2, 1, 1, 0), {{0, 0, 0, 0}}));
-    ASSERT_EQ(bilevel.size(), 1u);
-    EXPECT_EQ(bilevel[0].kind, PageKind::Bilevel);
-    EXPECT_EQ(bilevel[0].data, (Bytes{0xFF, 0xC0, 0xFF, 0xC0}));
+    EXPECT_EQ(only(one_page(image(2, 1, 8, 1, 0), {{0x00, 0xFF}})).data, (Bytes{0xFF, 0x00}));
+    const tiff::Page bilevel = only(one_page(image(10, 2, 1, 1, 0), {{0, 0, 0, 0}}));
+    EXPECT_EQ(bilevel.kind, PageKind::Bilevel);
+    EXPECT_EQ(bilevel.data, (Bytes{0xFF, 0xC0, 0xFF, 0xC0}));
     // BlackIsZero is left as decoded.
-    auto black = read(one_page(image(10, 1, 1, 1, 1), {{0x12, 0x34}}));
-    EXPECT_EQ(black[0].data, (Bytes{0x12, 0x34}));
+    EXPECT_EQ(only(one_page(image(10, 1, 1, 1, 1), {{0x12, 0x34}})).data, (Bytes{0x12, 0x34}));
 }
 
 TEST(TiffReader, MissingPhotometricMeansWhiteIsZeroUnlessColour) {
     auto fields = image(1, 1, 8, 1, 0);
     fields.erase(fields.begin() + 4);
-    EXPECT_EQ(read(one_page(fields, {{0x10}}))[0].data, (Bytes{0xEF}));
+    EXPECT_EQ(only(one_page(fields, {{0x10}})).data, (Bytes{0xEF}));
     auto rgb = image(1, 1, 8, 3, 0);
     rgb.erase(rgb.begin() + 4);
-    const auto pages = read(one_page(rgb, {{1, 2, 3}}));
-    EXPECT_EQ(pages[0].kind, PageKind::Rgb);
-    EXPECT_EQ(pages[0].data, (Bytes{1, 2, 3}));
+    const tiff::Page page = only(one_page(rgb, {{1, 2, 3}}));
+    EXPECT_EQ(page.kind, PageKind::Rgb);
+    EXPECT_EQ(page.data, (Bytes{1, 2, 3}));
 }
 
 TEST(TiffReader, AlphaSamplesAreDroppedPerPixel) {
-    const auto rgba = read(one_page(image(2, 1, 8, 4, 2), {{1, 2, 3, 255, 4, 5, 6, 128}}));
-    ASSERT_EQ(rgba.size(), 1u);
-    EXPECT_EQ(rgba[0].kind, PageKind::Rgb);
-    EXPECT_EQ(rgba[0].data, (Bytes{1, 2, 3, 4, 5, 6}));
-    const auto gray_alpha = read(one_page(image(3, 1, 8, 2, 1), {{10, 255, 20, 0, 30, 7}}));
-    EXPECT_EQ(gray_alpha[0].kind, PageKind::Gray);
-    EXPECT_EQ(gray_alpha[0].data, (Bytes{10, 20, 30}));
+    const tiff::Page rgba = only(one_page(image(2, 1, 8, 4, 2), {{1, 2, 3, 255, 4, 5, 6, 128}}));
+    EXPECT_EQ(rgba.kind, PageKind::Rgb);
+    EXPECT_EQ(rgba.data, (Bytes{1, 2, 3, 4, 5, 6}));
+    const tiff::Page gray_alpha = only(one_page(image(3, 1, 8, 2, 1), {{10, 255, 20, 0, 30, 7}}));
+    EXPECT_EQ(gray_alpha.kind, PageKind::Gray);
+    EXPECT_EQ(gray_alpha.data, (Bytes{10, 20, 30}));
 }
 
 TEST(TiffReader, SeparatePlanesAreInterleaved) {
     // Two rows, one strip per plane and row.
     const auto fields = with(image(2, 2, 8, 3, 2), {{284, SHORT, {2}}, {278, SHORT, {1}}});
-    const auto pages = read(one_page(fields, {{1, 4}, {7, 10}, {2, 5}, {8, 11}, {3, 6}, {9, 12}}));
-    ASSERT_EQ(pages.size(), 1u);
-    EXPECT_EQ(pages[0].data, (Bytes{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}));
+    EXPECT_EQ(only(one_page(fields, {{1, 4}, {7, 10}, {2, 5}, {8, 11}, {3, 6}, {9, 12}})).data,
+              (Bytes{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}));
     // A missing plane is not made up.
     EXPECT_EQ(read_error(one_page(fields, {{1, 4}, {7, 10}, {2, 5}, {8, 11}, {3, 6}})),
               "TIFF com dados incompletos na página 1 (esperado 12 bytes, obtido 10)");
@@ -311,51 +295,52 @@ TEST(TiffReader, PaletteBecomesRgb) {
     map[1] = 0xFF00;        // red of index 1
     map[256 + 2] = 0x8000;  // green of index 2
     map[512 + 2] = 0x1234;  // blue of index 2
-    const auto pages = read(one_page(with(image(3, 1, 8, 1, 3), {{320, SHORT, map}}), {{0, 1, 2}}));
-    ASSERT_EQ(pages.size(), 1u);
-    EXPECT_EQ(pages[0].kind, PageKind::Rgb);
-    EXPECT_EQ(pages[0].data, (Bytes{0, 0, 0, 0xFF, 0, 0, 0, 0x80, 0x12}));
+    const tiff::Page page = only(one_page(with(image(3, 1, 8, 1, 3), {{320, SHORT, map}}), {{0, 1, 2}}));
+    EXPECT_EQ(page.kind, PageKind::Rgb);
+    EXPECT_EQ(page.data, (Bytes{0, 0, 0, 0xFF, 0, 0, 0, 0x80, 0x12}));
     // A 1-bit palette image with an 8-bit map (values below 256 are taken as they are).
-    const auto bits = read(one_page(with(image(3, 1, 1, 1, 3), {{320, SHORT, {10, 20, 30, 40, 50, 60}}}), {{0x40}}));
-    EXPECT_EQ(bits[0].data, (Bytes{10, 30, 50, 20, 40, 60, 10, 30, 50}));
+    EXPECT_EQ(only(one_page(with(image(3, 1, 1, 1, 3), {{320, SHORT, {10, 20, 30, 40, 50, 60}}}), {{0x40}})).data,
+              (Bytes{10, 30, 50, 20, 40, 60, 10, 30, 50}));
 }
 
 TEST(TiffReader, CmykBecomesRgbLikeLibtiff) {
-    const auto pages = read(one_page(image(2, 1, 8, 4, 5), {{0, 0, 0, 0, 255, 128, 0, 64}}));
-    ASSERT_EQ(pages.size(), 1u);
-    EXPECT_EQ(pages[0].kind, PageKind::Rgb);
+    const tiff::Page page = only(one_page(image(2, 1, 8, 4, 5), {{0, 0, 0, 0, 255, 128, 0, 64}}));
+    EXPECT_EQ(page.kind, PageKind::Rgb);
     // k = 255 - 64 = 191; r = 191 * 0 / 255, g = 191 * 127 / 255, b = 191 * 255 / 255
-    EXPECT_EQ(pages[0].data, (Bytes{255, 255, 255, 0, 95, 191}));
+    EXPECT_EQ(page.data, (Bytes{255, 255, 255, 0, 95, 191}));
 }
 
 TEST(TiffReader, FillOrder2IsReversed) {
-    const auto pages = read(one_page(with(image(8, 2, 1, 1, 1), {{266, SHORT, {2}}}), {{0x01, 0x0F}}));
-    ASSERT_EQ(pages.size(), 1u);
-    EXPECT_EQ(pages[0].data, (Bytes{0x80, 0xF0}));
+    EXPECT_EQ(only(one_page(with(image(8, 2, 1, 1, 1), {{266, SHORT, {2}}}), {{0x01, 0x0F}})).data, (Bytes{0x80, 0xF0}));
     // PackBits data is reversed before it is unpacked: literal run of 2 bytes.
-    const auto packed =
-        read(one_page(with(image(8, 2, 1, 1, 1, 32773), {{266, SHORT, {2}}}), {{0x80, 0x80, 0xF0}}));
-    EXPECT_EQ(packed[0].data, (Bytes{0x01, 0x0F}));
+    EXPECT_EQ(only(one_page(with(image(8, 2, 1, 1, 1, 32773), {{266, SHORT, {2}}}), {{0x80, 0x80, 0xF0}})).data,
+              (Bytes{0x01, 0x0F}));
 }
 
 TEST(TiffReader, UnequalResolutionSetsAspect) {
-    auto fax = with(image(8, 1, 1, 1, 0), {{282, RATIONAL, {204, 1}}, {283, RATIONAL, {98, 1}}});
-    EXPECT_DOUBLE_EQ(read(one_page(fax, {{0}}))[0].aspect, 204.0 / 98.0);
-    auto square = with(image(8, 1, 1, 1, 0), {{282, RATIONAL, {300, 1}}, {283, RATIONAL, {600, 2}}});
-    EXPECT_DOUBLE_EQ(read(one_page(square, {{0}}))[0].aspect, 1.0);
-    EXPECT_DOUBLE_EQ(read(one_page(image(8, 1, 1, 1, 0), {{0}}))[0].aspect, 1.0);
-    auto zero = with(image(8, 1, 1, 1, 0), {{282, RATIONAL, {204, 0}}, {283, RATIONAL, {98, 1}}});
-    EXPECT_DOUBLE_EQ(read(one_page(zero, {{0}}))[0].aspect, 1.0);
+    const struct Row {
+        const char* name;
+        std::vector<Field> resolution;
+        double aspect;
+    } rows[] = {
+        {"fax 204 x 98", {{282, RATIONAL, {204, 1}}, {283, RATIONAL, {98, 1}}}, 204.0 / 98.0},
+        {"300/1 x 600/2", {{282, RATIONAL, {300, 1}}, {283, RATIONAL, {600, 2}}}, 1.0},
+        {"missing", {}, 1.0},
+        {"zero denominator", {{282, RATIONAL, {204, 0}}, {283, RATIONAL, {98, 1}}}, 1.0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_DOUBLE_EQ(only(one_page(with(image(8, 1, 1, 1, 0), row.resolution), {{0}})).aspect, row.aspect);
+    }
 }
 
 TEST(TiffReader, PredictorUndoesDifferencesPerRow) {
-    const auto gray = read(one_page(with(image(3, 2, 8, 1, 1), {{317, SHORT, {2}}}), {{10, 1, 1, 200, 100, 0}}));
-    EXPECT_EQ(gray[0].data, (Bytes{10, 11, 12, 200, 44, 44}));
-    const auto rgb = read(one_page(with(image(2, 1, 8, 3, 2), {{317, SHORT, {2}}}), {{1, 2, 3, 1, 1, 1}}));
-    EXPECT_EQ(rgb[0].data, (Bytes{1, 2, 3, 2, 3, 4}));
+    const Field predictor{317, SHORT, {2}};
+    EXPECT_EQ(only(one_page(with(image(3, 2, 8, 1, 1), {predictor}), {{10, 1, 1, 200, 100, 0}})).data,
+              (Bytes{10, 11, 12, 200, 44, 44}));
+    EXPECT_EQ(only(one_page(with(image(2, 1, 8, 3, 2), {predictor}), {{1, 2, 3, 1, 1, 1}})).data, (Bytes{1, 2, 3, 2, 3, 4}));
     // Ignored for 1-bit images.
-    const auto bits = read(one_page(with(image(8, 1, 1, 1, 1), {{317, SHORT, {2}}}), {{0x55}}));
-    EXPECT_EQ(bits[0].data, (Bytes{0x55}));
+    EXPECT_EQ(only(one_page(with(image(8, 1, 1, 1, 1), {predictor}), {{0x55}})).data, (Bytes{0x55}));
 }
 
 TEST(TiffReader, DeflateStripLengthChecks) {
@@ -375,31 +360,35 @@ TEST(TiffReader, DeflateStripLengthChecks) {
     // 01 02 is no zlib header: raw deflate from the first byte, one final stored block
     // (LEN 2, NLEN ~2).
     const Bytes raw = {0x01, 0x02, 0x00, 0xFD, 0xFF, 0xAB, 0xCD};
-    const auto pages = read(one_page(image(2, 1, 8, 1, 1, 8), {raw}));
-    EXPECT_EQ(pages[0].data, (Bytes{0xAB, 0xCD}));
+    EXPECT_EQ(only(one_page(image(2, 1, 8, 1, 1, 8), {raw})).data, (Bytes{0xAB, 0xCD}));
     // The same data wrapped in zlib (header 78 01, Adler-32 not checked).
     Bytes wrapped = {0x78, 0x01};
     wrapped.insert(wrapped.end(), raw.begin(), raw.end());
     wrapped.insert(wrapped.end(), {0, 0, 0, 0});
-    EXPECT_EQ(read(one_page(image(2, 1, 8, 1, 1, 8), {wrapped}))[0].data, (Bytes{0xAB, 0xCD}));
+    EXPECT_EQ(only(one_page(image(2, 1, 8, 1, 1, 8), {wrapped})).data, (Bytes{0xAB, 0xCD}));
     // 78 00 looks like zlib but 0x7800 is no multiple of 31: raw deflate, an empty stored block
     // and then a final one.
     const Bytes not_zlib = {0x78, 0x00, 0x00, 0xFF, 0xFF, 0x01, 0x01, 0x00, 0xFE, 0xFF, 0xAB};
-    EXPECT_EQ(read(one_page(image(1, 1, 8, 1, 1, 8), {not_zlib}))[0].data, (Bytes{0xAB}));
+    EXPECT_EQ(only(one_page(image(1, 1, 8, 1, 1, 8), {not_zlib})).data, (Bytes{0xAB}));
 }
 
 TEST(TiffReader, PackBits) {
-    const Bytes packed = {0xFE, 0xAA, 0x02, 0x01, 0x02, 0x03, 0x80};
-    EXPECT_EQ(tiff::detail::unpack_bits(packed.data(), packed.size()), (Bytes{0xAA, 0xAA, 0xAA, 1, 2, 3}));
-    // Cut literal, header as last byte, output limit.
-    const Bytes cut = {0x05, 0x01, 0x02};
-    EXPECT_EQ(tiff::detail::unpack_bits(cut.data(), cut.size()), (Bytes{1, 2}));
-    const Bytes last = {0x00, 0x09, 0xFD};
-    EXPECT_EQ(tiff::detail::unpack_bits(last.data(), last.size()), (Bytes{9}));
-    const Bytes run = {0x81, 0x07};
-    EXPECT_EQ(tiff::detail::unpack_bits(run.data(), run.size(), 5), Bytes(5, 7));
-    const auto pages = read(one_page(image(3, 2, 8, 1, 1, 32773), {packed}));
-    EXPECT_EQ(pages[0].data, (Bytes{0xAA, 0xAA, 0xAA, 1, 2, 3}));
+    const struct Row {
+        const char* name;
+        Bytes packed;
+        size_t limit;
+        Bytes expected;
+    } rows[] = {
+        {"run, literal, no-op", {0xFE, 0xAA, 0x02, 0x01, 0x02, 0x03, 0x80}, SIZE_MAX, {0xAA, 0xAA, 0xAA, 1, 2, 3}},
+        {"cut literal", {0x05, 0x01, 0x02}, SIZE_MAX, {1, 2}},
+        {"header as last byte", {0x00, 0x09, 0xFD}, SIZE_MAX, {9}},
+        {"output limit", {0x81, 0x07}, 5, Bytes(5, 7)},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(tiff::detail::unpack_bits(row.packed.data(), row.packed.size(), row.limit), row.expected);
+    }
+    EXPECT_EQ(only(one_page(image(3, 2, 8, 1, 1, 32773), {rows[0].packed})).data, rows[0].expected);
 }
 
 TEST(TiffReader, HugePagesAreRefusedBeforeAllocation) {
@@ -414,33 +403,29 @@ TEST(TiffReader, JpegPassThroughAndTables) {
     const Bytes strip = {0xFF, 0xD8, 0xFF, 0xC0, 0, 11, 8, 0, 8, 0, 8, 1, 1, 0x11, 0,
                          0xFF, 0xDA, 0, 8, 1, 1, 0, 0, 63, 0, 0x12, 0x34, 0xFF, 0xD9};
     auto fields = image(0, 0, 8, 1, 1, 7);
-    auto pages = read(one_page(fields, {strip}));
-    ASSERT_EQ(pages.size(), 1u);
-    EXPECT_EQ(pages[0].kind, PageKind::Jpeg);
-    EXPECT_EQ(pages[0].width, 0u);
-    EXPECT_EQ(pages[0].data, strip);
+    tiff::Page page = only(one_page(fields, {strip}));
+    EXPECT_EQ(page.kind, PageKind::Jpeg);
+    EXPECT_EQ(page.width, 0u);
+    EXPECT_EQ(page.data, strip);
 
     // JPEGTables (SOI, DQT stub, EOI) go in right after SOI.
     const Bytes tables = {0xFF, 0xD8, 0xFF, 0xDB, 0, 3, 0x55, 0xFF, 0xD9};
     std::vector<uint64_t> t(tables.begin(), tables.end());
-    pages = read(one_page(with(fields, {{347, UNDEFINED, t}}), {strip}));
     Bytes expected = {0xFF, 0xD8, 0xFF, 0xDB, 0, 3, 0x55};
     expected.insert(expected.end(), strip.begin() + 2, strip.end());
-    EXPECT_EQ(pages[0].data, expected);
+    EXPECT_EQ(only(one_page(with(fields, {{347, UNDEFINED, t}}), {strip})).data, expected);
 
     // RGB-coded data gets an Adobe marker with transform 0.
     fields[4] = {262, SHORT, {2}};
-    pages = read(one_page(fields, {strip}));
-    ASSERT_GE(pages[0].data.size(), 18u);
-    EXPECT_EQ(Bytes(pages[0].data.begin() + 2, pages[0].data.begin() + 9), (Bytes{0xFF, 0xEE, 0, 14, 'A', 'd', 'o'}));
-    EXPECT_EQ(pages[0].data[17], 0);
+    page = only(one_page(fields, {strip}));
+    ASSERT_GE(page.data.size(), 18u);
+    EXPECT_EQ(Bytes(page.data.begin() + 2, page.data.begin() + 9), (Bytes{0xFF, 0xEE, 0, 14, 'A', 'd', 'o'}));
+    EXPECT_EQ(page.data[17], 0);
 
     // Old-style JPEG: the strips hold no stream, JPEGInterchangeFormat points at a whole one (the
     // builder puts the strips at offset 8, so the second strip starts at 10).
     auto old_style = with(image(8, 8, 8, 1, 1, 6), {{513, LONG, {10}}, {514, LONG, {strip.size()}}});
-    pages = read(one_page(old_style, {{0, 0}, strip}));
-    ASSERT_EQ(pages.size(), 1u);
-    EXPECT_EQ(pages[0].data, strip);
+    EXPECT_EQ(only(one_page(old_style, {{0, 0}, strip})).data, strip);
 
     // No frame header: refused, not written broken.
     const Bytes no_frame = {0xFF, 0xD8, 0xFF, 0xD9};
@@ -453,20 +438,17 @@ TEST(TiffReader, JpegStripsJoinWithRestartMarkers) {
         return Bytes{0xFF, 0xD8, 0xFF, 0xC0, 0, 11, 8, 0, rows, 0, 16, 1, 1, 0x11, 0,
                      0xFF, 0xDA, 0, 8, 1, 1, 0, 0, 63, 0, data, 0xFF, 0xD9};
     };
-    const auto pages = read(one_page(with(image(16, 20, 8, 1, 1, 7), {{278, SHORT, {8}}}),
-                                     {strip(8, 0xA1), strip(8, 0xA2), strip(4, 0xA3)}));
-    ASSERT_EQ(pages.size(), 1u);
+    const tiff::Page page = only(one_page(with(image(16, 20, 8, 1, 1, 7), {{278, SHORT, {8}}}),
+                                          {strip(8, 0xA1), strip(8, 0xA2), strip(4, 0xA3)}));
     const Bytes expected = {0xFF, 0xD8, 0xFF, 0xC0, 0, 11, 8, 0, 20, 0, 16, 1, 1, 0x11, 0,
                             0xFF, 0xDD, 0, 4, 0, 2,  // restart every 2 MCUs (one strip)
                             0xFF, 0xDA, 0, 8, 1, 1, 0, 0, 63, 0,
                             0xA1, 0xFF, 0xD0, 0xA2, 0xFF, 0xD1, 0xA3, 0xFF, 0xD9};
-    EXPECT_EQ(pages[0].data, expected);
+    EXPECT_EQ(page.data, expected);
     // One stream cut into two strips is put back together as it was.
     const Bytes whole = strip(16, 0xA4);
     const Bytes head(whole.begin(), whole.begin() + 20), tail(whole.begin() + 20, whole.end());
-    const auto cut = read(one_page(image(16, 16, 8, 1, 1, 7), {head, tail}));
-    ASSERT_EQ(cut.size(), 1u);
-    EXPECT_EQ(cut[0].data, whole);
+    EXPECT_EQ(only(one_page(image(16, 16, 8, 1, 1, 7), {head, tail})).data, whole);
     // Strips whose height is not a whole number of MCU rows cannot be joined.
     EXPECT_EQ(read_error(one_page(image(16, 10, 8, 1, 1, 7), {strip(5, 1), strip(5, 2)})),
               "TIFF com JPEG em faixas que não formam uma imagem única não é suportado");
