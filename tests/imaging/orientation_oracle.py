@@ -15,7 +15,6 @@ image turns it a second time (and on a converted copy only agrees by accident).
 
 manifest.tsv rows: name, orientation, compare mode, renderers.
 """
-import math
 import os
 import random
 import subprocess
@@ -23,6 +22,8 @@ import sys
 import tempfile
 
 from PIL import Image, ImageDraw
+
+from tiff_corpus import psnr, run
 
 T = Image.Transpose
 # Orientation → the transposes that show the stored rows and columns where the tag puts them.
@@ -36,10 +37,6 @@ TURNS = {
     7: [T.TRANSVERSE],        # right, bottom
     8: [T.ROTATE_90],         # left, bottom
 }
-
-
-def run(*args):
-    subprocess.run(list(args), check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
 def noise_rgb(size, seed):
@@ -142,12 +139,6 @@ def render(pdf, renderer, size, media):
                 "-dInterpolateControl=0", f"-sOutputFile={png}", pdf)
         with Image.open(png) as im:
             return im.convert("RGB").copy()
-
-
-def psnr(a, b):
-    da, db = a.tobytes(), b.tobytes()
-    mse = sum((x - y) ** 2 for x, y in zip(da, db)) / len(da)
-    return float("inf") if mse == 0 else 10 * math.log10(255 * 255 / mse)
 
 
 def compare(tiff, pdf, mode, renderers):
