@@ -1,6 +1,7 @@
 #include "tiff_oracle.h"
 
 #include "support/support.h"
+#include "tiff_builder.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -44,16 +45,6 @@ std::string capture(const std::string& command) {
     int status = pclose(pipe);
     if (status != 0) throw std::runtime_error("command failed: " + command + "\n" + out);
     return out;
-}
-
-void put16(std::vector<uint8_t>& b, uint32_t v) {
-    b.push_back(static_cast<uint8_t>(v));
-    b.push_back(static_cast<uint8_t>(v >> 8));
-}
-
-void put32(std::vector<uint8_t>& b, uint32_t v) {
-    put16(b, v & 0xFFFF);
-    put16(b, v >> 16);
 }
 
 }  // namespace
@@ -133,38 +124,9 @@ std::vector<uint8_t> libtiff_pixels(const std::string& path, const std::string& 
 void write_uncompressed(const std::string& path, uint32_t width, uint32_t height,
                         uint16_t bits_per_sample, uint16_t samples_per_pixel, uint16_t photometric,
                         const std::vector<uint8_t>& pixels) {
-    const uint16_t entries = samples_per_pixel > 1 ? 10 : 9;
-    std::vector<uint8_t> b = {'I', 'I', 42, 0};
-    const uint32_t ifd = 8;
-    const uint32_t extra = ifd + 2 + entries * 12u + 4;  // BitsPerSample values for RGB
-    const uint32_t data = extra + (samples_per_pixel > 1 ? 2u * samples_per_pixel : 0u);
-    put32(b, ifd);
-    put16(b, entries);
-    auto entry = [&](uint16_t tag, uint16_t type, uint32_t count, uint32_t value) {
-        put16(b, tag);
-        put16(b, type);
-        put32(b, count);
-        if (type == 3 && count == 1) {
-            put16(b, value);
-            put16(b, 0);
-        } else {
-            put32(b, value);
-        }
-    };
-    entry(256, 4, 1, width);
-    entry(257, 4, 1, height);
-    entry(258, 3, samples_per_pixel, samples_per_pixel > 1 ? extra : bits_per_sample);
-    entry(259, 3, 1, 1);
-    entry(262, 3, 1, photometric);
-    entry(273, 4, 1, data);
-    entry(277, 3, 1, samples_per_pixel);
-    entry(278, 4, 1, height);
-    entry(279, 4, 1, static_cast<uint32_t>(pixels.size()));
-    if (samples_per_pixel > 1) entry(284, 3, 1, 1);
-    put32(b, 0);
-    for (int i = 0; samples_per_pixel > 1 && i < samples_per_pixel; ++i) put16(b, bits_per_sample);
-    b.insert(b.end(), pixels.begin(), pixels.end());
-    testing_support::write_bytes(path, b);
+    using namespace tiff_builder;
+    testing_support::write_bytes(
+        path, Builder().build({{image(width, height, bits_per_sample, samples_per_pixel, photometric), {pixels}}}));
 }
 
 std::vector<uint8_t> reverse_bits(std::vector<uint8_t> bytes) {
