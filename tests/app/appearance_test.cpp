@@ -2,6 +2,7 @@
 // sampled pixels against the palette, and the executable's icon, manifest and version resources.
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "app/layout.h"
 #include "app/theme.h"
@@ -43,13 +44,6 @@ bool save_screenshot(const std::string& name) {
     return false;
 }
 
-COLORREF pixel(HWND window, int x, int y) {
-    HDC dc = GetDC(window);
-    COLORREF colour = GetPixel(dc, x, y);
-    ReleaseDC(window, dc);
-    return colour;
-}
-
 void show_sample_state() {
     {
         std::lock_guard<std::mutex> lock(g_app.data_mutex);
@@ -65,8 +59,7 @@ void show_sample_state() {
 }
 
 void check_palette(HWND hwnd) {
-    RedrawWindow(hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
-    pump();
+    repaint(hwnd);
     const Layout& l = g_layout;
     EXPECT_EQ(pixel(hwnd, S(4), S(4)), COLOR_PAGE) << "page background";
     EXPECT_EQ(pixel(hwnd, l.card_connection.right - S(30), l.card_connection.top + S(6)), COLOR_CARD) << "card";
@@ -83,18 +76,17 @@ void check_palette(HWND hwnd) {
 
 using Appearance = MainWindowTest;
 
-TEST_F(Appearance, At96DpiMatchesThePaletteAndIsSaved) {
+TEST_F(Appearance, At96And144DpiMatchesThePaletteAndIsSaved) {
     show_sample_state();
-    check_palette(hwnd);
-    EXPECT_TRUE(save_screenshot("app-96dpi.png")) << SCREENSHOT_DIR;
-}
-
-TEST_F(Appearance, At144DpiMatchesThePaletteAndIsSaved) {
-    RECT before;
-    GetWindowRect(hwnd, &before);
+    {
+        SCOPED_TRACE("96 DPI");
+        check_palette(hwnd);
+        EXPECT_TRUE(save_screenshot("app-96dpi.png")) << SCREENSHOT_DIR;
+    }
     RECT suggested = {0, 0, 1470, 1200};
     SendMessageW(hwnd, WM_DPICHANGED, MAKEWPARAM(144, 144), reinterpret_cast<LPARAM>(&suggested));
     show_sample_state();
+    SCOPED_TRACE("144 DPI");
     check_palette(hwnd);
     EXPECT_TRUE(save_screenshot("app-144dpi.png")) << SCREENSHOT_DIR;
 }
@@ -179,18 +171,19 @@ TEST_F(ProductResources, VersionIs1000WithProductNameAndDescription) {
     EXPECT_EQ(fixed->dwFileVersionLS, 0u);
     EXPECT_EQ(fixed->dwProductVersionMS, 0x00010000u);
     EXPECT_EQ(fixed->dwProductVersionLS, 0u);
-    auto string_value = [&](const wchar_t* key) {
-        wchar_t* value = nullptr;
-        std::wstring query = std::wstring(L"\\StringFileInfo\\041604B0\\") + key;
-        if (!VerQueryValueW(info.data(), query.c_str(), reinterpret_cast<void**>(&value), &length) || !value) {
-            return std::string();
-        }
-        return text::to_utf8(value);
+    const std::pair<const wchar_t*, const char*> strings[] = {
+        {L"ProductName", "Dorvane"},
+        {L"FileDescription", "Dorvane API Client - envio em massa de documentos"},
+        {L"FileVersion", "1.0.0.0"},
+        {L"ProductVersion", "1.0.0.0"},
     };
-    EXPECT_EQ(string_value(L"ProductName"), "Dorvane");
-    EXPECT_EQ(string_value(L"FileDescription"), "Dorvane API Client - envio em massa de documentos");
-    EXPECT_EQ(string_value(L"FileVersion"), "1.0.0.0");
-    EXPECT_EQ(string_value(L"ProductVersion"), "1.0.0.0");
+    for (const auto& row : strings) {
+        SCOPED_TRACE(text::to_utf8(row.first));
+        wchar_t* value = nullptr;
+        std::wstring query = std::wstring(L"\\StringFileInfo\\041604B0\\") + row.first;
+        ASSERT_TRUE(VerQueryValueW(info.data(), query.c_str(), reinterpret_cast<void**>(&value), &length) && value);
+        EXPECT_EQ(text::to_utf8(value), row.second);
+    }
 }
 
 }  // namespace

@@ -34,15 +34,12 @@ long run_probe(const std::string& argument) {
     return result;
 }
 
-TEST(AppExit, ConfirmedExitWhileAWorkerRunsEndsTheProcessWithCodeZero) {
-    for (int round = 0; round < 3; ++round) {
-        SCOPED_TRACE(round);
-        EXPECT_EQ(run_probe("running"), 0);
+TEST(AppExit, ExitEndsTheProcessWithCodeZeroWhetherTheWorkerRunsOrFinished) {
+    // A running worker three times over: the race with the worker shows only now and then.
+    for (const char* mode : {"running", "running", "running", "finishing"}) {
+        SCOPED_TRACE(mode);
+        EXPECT_EQ(run_probe(mode), 0);
     }
-}
-
-TEST(AppExit, ExitAfterTheWorkerFinishedReturnsNormally) {
-    EXPECT_EQ(run_probe("finishing"), 0);
 }
 
 }  // namespace

@@ -140,17 +140,14 @@ TEST_F(MainWindow, BusyTogglesExactlyTheSixCommandsAndCancel) {
         }
         if (busy == 0) {
             EXPECT_EQ(g_app.progress, 0) << "leaving busy resets the progress";
+        } else {
+            // "Limpar" works while busy.
+            log_line("antes");
+            pump();
+            SendMessageW(hwnd, WM_COMMAND, MAKEWPARAM(IDC_CLEAR, BN_CLICKED), reinterpret_cast<LPARAM>(g_app.btn_clear));
+            EXPECT_EQ(get_text(g_app.log_edit), "");
         }
     }
-}
-
-TEST_F(MainWindow, LimparWorksWhileBusy) {
-    PostMessageW(hwnd, WM_APP_BUSY, 1, 0);
-    pump();
-    log_line("antes");
-    pump();
-    SendMessageW(hwnd, WM_COMMAND, MAKEWPARAM(IDC_CLEAR, BN_CLICKED), reinterpret_cast<LPARAM>(g_app.btn_clear));
-    EXPECT_EQ(get_text(g_app.log_edit), "");
 }
 
 TEST_F(MainWindow, ProgressIsDoneTimesHundredOverTotalIn64Bits) {
@@ -173,22 +170,18 @@ TEST_F(MainWindow, ProgressIsDoneTimesHundredOverTotalIn64Bits) {
     }
 }
 
-TEST_F(MainWindow, StatusTakesTheStringAndIgnoresANullPayload) {
+TEST_F(MainWindow, StatusTakesTheStringAndNullPayloadsAreIgnored) {
     EXPECT_TRUE(ui_post(WM_APP_STATUS, "Varrendo pasta..."));
     pump();
     EXPECT_EQ(g_app.status, "Varrendo pasta...");
-    PostMessageW(hwnd, WM_APP_STATUS, 0, 0);
-    pump();
-    EXPECT_EQ(g_app.status, "Varrendo pasta...");
-}
-
-TEST_F(MainWindow, NullLogAndMessageBoxPayloadsAreIgnored) {
     DialogWatcher watcher(IDOK);
+    PostMessageW(hwnd, WM_APP_STATUS, 0, 0);
     PostMessageW(hwnd, WM_APP_LOG, 0, 0);
     PostMessageW(hwnd, WM_APP_MESSAGE_BOX, 0, 0);
     pump();
     Sleep(200);
     pump();
+    EXPECT_EQ(g_app.status, "Varrendo pasta...");
     EXPECT_EQ(log_lines().size(), 1u);
     EXPECT_EQ(watcher.seen(), 0);
 }
@@ -281,13 +274,6 @@ TEST_F(MainWindow, CancelRaisesTheUploadersFlagAndReportsIt) {
     EXPECT_EQ(take_uploader(), uploader);
 }
 
-TEST_F(MainWindow, CancelWithoutAnUploaderDoesNothing) {
-    SendMessageW(hwnd, WM_COMMAND, MAKEWPARAM(IDC_CANCEL, BN_CLICKED), reinterpret_cast<LPARAM>(g_app.btn_cancel));
-    pump();
-    EXPECT_EQ(log_lines().size(), 1u);
-    EXPECT_EQ(g_app.status, "Pronto");
-}
-
 TEST_F(MainWindow, LimparEmptiesTheLogWhileLinesKeepArriving) {
     constexpr int COUNT = 2000;
     HANDLE cleared = CreateEventW(nullptr, TRUE, FALSE, nullptr);
@@ -376,48 +362,43 @@ TEST_F(MainWindow, CancelNeverReachesAnUploaderBeingReplacedOrDestroyed) {
     }
 }
 
-TEST_F(MainWindow, ClosingWhileIdleAsksNothing) {
-    DialogWatcher watcher(IDNO);
-    SendMessageW(hwnd, WM_CLOSE, 0, 0);
-    EXPECT_FALSE(IsWindow(hwnd));
-    pump();
-    EXPECT_EQ(watcher.seen(), 0);
-}
-
-TEST_F(MainWindow, ClosingWhileBusyAndAnsweringNoKeepsEverything) {
-    auto uploader = std::make_shared<dorvane::BatchUploader>(&g_app.client);
-    set_uploader(uploader);
-    PostMessageW(hwnd, WM_APP_BUSY, 1, 0);
-    pump();
-    DialogWatcher watcher(IDNO);
-    SendMessageW(hwnd, WM_CLOSE, 0, 0);
-    EXPECT_EQ(watcher.seen(), 1);
-    EXPECT_EQ(watcher.caption(), "Dorvane API Client");
-    EXPECT_EQ(watcher.text(), "Há um envio em andamento. Deseja realmente sair?");
-    EXPECT_TRUE(IsWindow(hwnd));
-    EXPECT_FALSE(uploader->cancel_requested.load());
-    EXPECT_TRUE(g_app.busy.load());
-}
-
-TEST_F(MainWindow, ClosingWhileBusyAndAnsweringYesCancelsAndCloses) {
-    auto uploader = std::make_shared<dorvane::BatchUploader>(&g_app.client);
-    set_uploader(uploader);
-    PostMessageW(hwnd, WM_APP_BUSY, 1, 0);
-    pump();
-    DialogWatcher watcher(IDYES);
-    SendMessageW(hwnd, WM_CLOSE, 0, 0);
-    EXPECT_EQ(watcher.seen(), 1);
-    EXPECT_FALSE(IsWindow(hwnd));
-    EXPECT_TRUE(uploader->cancel_requested.load());
-}
-
-TEST_F(MainWindow, ClosingWhileBusyWithoutAnUploaderStillAsks) {
-    PostMessageW(hwnd, WM_APP_BUSY, 1, 0);
-    pump();
-    DialogWatcher watcher(IDYES);
-    SendMessageW(hwnd, WM_CLOSE, 0, 0);
-    EXPECT_EQ(watcher.seen(), 1);
-    EXPECT_FALSE(IsWindow(hwnd));
+TEST_F(MainWindow, ClosingAsksOnlyWhileBusyAndYesCancelsTheUploader) {
+    struct Row {
+        const char* name;
+        bool busy, with_uploader;
+        int answer;
+        bool closes;
+    } rows[] = {
+        {"idle: no question", false, false, IDNO, true},
+        {"busy, No keeps everything", true, true, IDNO, false},
+        {"busy, Yes cancels and closes", true, true, IDYES, true},
+        {"busy without an uploader still asks", true, false, IDYES, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        if (!IsWindow(hwnd)) {
+            reset_app_state();
+            open_window();
+        }
+        auto uploader = std::make_shared<dorvane::BatchUploader>(&g_app.client);
+        set_uploader(row.with_uploader ? uploader : nullptr);
+        PostMessageW(hwnd, WM_APP_BUSY, row.busy ? 1 : 0, 0);
+        pump();
+        DialogWatcher watcher(row.answer);
+        SendMessageW(hwnd, WM_CLOSE, 0, 0);
+        pump();
+        EXPECT_EQ(watcher.seen(), row.busy ? 1 : 0);
+        if (row.busy) {
+            EXPECT_EQ(watcher.caption(), "Dorvane API Client");
+            EXPECT_EQ(watcher.text(), "Há um envio em andamento. Deseja realmente sair?");
+        }
+        EXPECT_EQ(IsWindow(hwnd) != FALSE, !row.closes);
+        EXPECT_EQ(uploader->cancel_requested.load(), row.busy && row.with_uploader && row.answer == IDYES);
+        EXPECT_TRUE(row.closes || g_app.busy.load()) << "answering No keeps the busy state";
+        take_uploader();
+        PostMessageW(hwnd, WM_APP_BUSY, 0, 0);
+        pump();
+    }
 }
 
 // Worker messages still queued for this thread (WM_QUIT, which Wine returns for any filter, is

@@ -45,18 +45,6 @@ TEST(Theme, ButtonColoursFollowTheTable) {
     }
 }
 
-COLORREF pixel(HWND window, int x, int y) {
-    HDC dc = GetDC(window);
-    COLORREF colour = GetPixel(dc, x, y);
-    ReleaseDC(window, dc);
-    return colour;
-}
-
-void repaint(HWND window) {
-    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
-    pump();
-}
-
 using ThemeWindow = MainWindowTest;
 
 TEST_F(ThemeWindow, HoverTurnsOnAtTheFirstMoveAndOffWhenTheMouseLeaves) {

@@ -1,5 +1,6 @@
 #include "window_fixture.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include "core/text.h"
@@ -52,20 +53,13 @@ RECT child_rect(HWND child) {
 }
 
 std::vector<std::string> log_lines() {
-    std::string all = get_text(g_app.log_edit);
+    const std::string all = get_text(g_app.log_edit);
     std::vector<std::string> lines;
-    size_t start = 0;
-    for (;;) {
-        size_t end = all.find("\r\n", start);
-        if (end == std::string::npos) {
-            if (start < all.size()) {
-                lines.push_back(all.substr(start));
-            }
-            return lines;
-        }
+    for (size_t start = 0, end; start < all.size(); start = end + 2) {
+        end = std::min(all.find("\r\n", start), all.size());
         lines.push_back(all.substr(start, end - start));
-        start = end + 2;
     }
+    return lines;
 }
 
 DialogWatcher::DialogWatcher(int answer_id) : answer_id_(answer_id), thread_([this] { run(); }) {}
@@ -151,6 +145,18 @@ void reset_app_state() {
     }
     set_uploader(nullptr);
     g_dpi = 96;
+}
+
+COLORREF pixel(HWND window, int x, int y) {
+    HDC dc = GetDC(window);
+    COLORREF colour = GetPixel(dc, x, y);
+    ReleaseDC(window, dc);
+    return colour;
+}
+
+void repaint(HWND window) {
+    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    pump();
 }
 
 void MainWindowTest::SetUp() {

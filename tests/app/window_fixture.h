@@ -30,6 +30,9 @@ std::string window_text(HWND window);
 std::string class_name(HWND window);
 // Position and size of a child in its parent's client coordinates.
 RECT child_rect(HWND child);
+// The colour at (x, y) of a window's client area, and a full repaint of a window and its children.
+COLORREF pixel(HWND window, int x, int y);
+void repaint(HWND window);
 // The log edit's text split at "\r\n" (the empty piece after the last terminator dropped).
 std::vector<std::string> log_lines();
 

@@ -73,49 +73,31 @@ std::wstring window_text(HWND hwnd) {
 
 std::vector<std::string> split_lines(const std::string& text) {
     std::vector<std::string> lines;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find("\r\n", start);
-        if (end == std::string::npos) {
-            lines.push_back(text.substr(start));
-            break;
-        }
+    for (size_t start = 0, end; start < text.size(); start = end + 2) {
+        end = std::min(text.find("\r\n", start), text.size());
         lines.push_back(text.substr(start, end - start));
-        start = end + 2;
     }
     return lines;
 }
 
-struct FindBox {
-    DWORD pid;
-    HWND found;
-};
-
-BOOL CALLBACK find_box_proc(HWND hwnd, LPARAM lparam) {
-    auto* find = reinterpret_cast<FindBox*>(lparam);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(hwnd, &pid);
-    if (pid == find->pid && IsWindowVisible(hwnd) && class_name(hwnd) == L"#32770") {
-        find->found = hwnd;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-struct FindMain {
-    DWORD pid;
-    HWND found;
-};
-
-BOOL CALLBACK find_main_proc(HWND hwnd, LPARAM lparam) {
-    auto* find = reinterpret_cast<FindMain*>(lparam);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(hwnd, &pid);
-    if (pid == find->pid && class_name(hwnd) == L"DorvaneClientWnd") {
-        find->found = hwnd;
-        return FALSE;
-    }
-    return TRUE;
+// A visible top-level window of the process `pid` with the class `cls`, or null.
+HWND find_top_level(DWORD pid, const wchar_t* cls) {
+    struct Find {
+        DWORD pid;
+        const wchar_t* cls;
+        HWND found;
+    } find = {pid, cls, nullptr};
+    EnumWindows(
+        [](HWND hwnd, LPARAM lparam) -> BOOL {
+            auto* f = reinterpret_cast<Find*>(lparam);
+            DWORD owner = 0;
+            GetWindowThreadProcessId(hwnd, &owner);
+            if (owner != f->pid || !IsWindowVisible(hwnd) || class_name(hwnd) != f->cls) return TRUE;
+            f->found = hwnd;
+            return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&find));
+    return find.found;
 }
 
 BOOL CALLBACK longest_static_proc(HWND hwnd, LPARAM lparam) {
@@ -163,8 +145,6 @@ std::string Event::describe() const {
     default: return "MSG " + std::to_string(message);
     }
 }
-
-const std::vector<Event>& events() { return g_events; }
 
 void install_spy(const std::wstring& dll_path) {
     WNDCLASSW wc = {};
@@ -288,15 +268,7 @@ bool ClientSession::start(const std::wstring& cwd) {
     process_ = info.hProcess;
     pid_ = info.dwProcessId;
     WaitForInputIdle(process_, 20000);
-    FindMain find = {pid_, nullptr};
-    pump_until(
-        [&] {
-            find.found = nullptr;
-            EnumWindows(find_main_proc, reinterpret_cast<LPARAM>(&find));
-            return find.found != nullptr && IsWindowVisible(find.found);
-        },
-        30000);
-    hwnd_ = find.found;
+    pump_until([&] { return (hwnd_ = find_top_level(pid_, L"DorvaneClientWnd")) != nullptr; }, 30000);
     if (!hwnd_) return false;
     tid_ = GetWindowThreadProcessId(hwnd_, nullptr);
     hook_ = SetWindowsHookExW(WH_GETMESSAGE, g_spy_proc, g_spy_module, tid_);
@@ -382,10 +354,8 @@ std::string ClientSession::describe_state() const {
     return state + ", process " + (code == STILL_ACTIVE ? std::string("running") : "ended " + std::to_string(code));
 }
 
-std::vector<std::string> ClientSession::raw_log_lines() const { return split_lines(text(LOG)); }
-
 std::vector<std::string> ClientSession::log_lines() const {
-    std::vector<std::string> lines = raw_log_lines();
+    std::vector<std::string> lines = split_lines(text(LOG));
     for (std::string& line : lines) line = without_time_stamp(line);
     return lines;
 }
@@ -408,11 +378,7 @@ int ClientSession::list_cursor(int id) const {
     return static_cast<int>(SendMessageW(control(id), LB_GETCURSEL, 0, 0));
 }
 
-HWND ClientSession::find_box() const {
-    FindBox find = {pid_, nullptr};
-    EnumWindows(find_box_proc, reinterpret_cast<LPARAM>(&find));
-    return find.found;
-}
+HWND ClientSession::find_box() const { return find_top_level(pid_, L"#32770"); }
 
 HWND ClientSession::wait_box(int timeout_ms) const {
     HWND box = nullptr;
@@ -431,16 +397,6 @@ bool ClientSession::answer(HWND box, int id) const {
     if (!button) return false;
     PostMessageW(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(button));
     return pump_until([&] { return !IsWindow(box) || !IsWindowVisible(box); }, 10000);
-}
-
-std::string ClientSession::expect_box(int answer_id, int timeout_ms) const {
-    HWND box = wait_box(timeout_ms);
-    if (!box) return "(nenhuma caixa)";
-    // The static text is filled while the dialog initialises; give it a moment to settle.
-    pump_for(100);
-    std::string text = box_text(box);
-    if (!answer(box, answer_id)) text += " (botão " + std::to_string(answer_id) + " ausente)";
-    return text;
 }
 
 size_t ClientSession::mark() const { return g_events.size(); }

@@ -87,7 +87,6 @@ public:
     std::string describe_state() const;  // for failure messages
 
     std::vector<std::string> log_lines() const;  // the log edit, time stamps removed
-    std::vector<std::string> raw_log_lines() const;
     std::vector<std::string> list_items(int id) const;
     int list_cursor(int id) const;
 
@@ -97,8 +96,6 @@ public:
     static std::string box_text(HWND box);
     // Presses a button of the box by its id (IDOK, IDYES, IDNO) and waits for the box to go.
     bool answer(HWND box, int id) const;
-    // Waits for a box, checks nothing, returns its text after answering it.
-    std::string expect_box(int answer_id, int timeout_ms = 20000) const;
 
     size_t mark() const;
     std::vector<std::string> trace(size_t since) const;
@@ -120,7 +117,6 @@ private:
     HHOOK hook_ = nullptr;
 };
 
-const std::vector<Event>& events();
 
 // Creates the driver's spy window and loads the hook DLL; once, before the first session.
 void install_spy(const std::wstring& dll_path);

@@ -83,17 +83,27 @@ protected:
         return {path("doc1.pdf"), path("doc2.pdf"), path("photo.png"), path("scan.jpg"), path("sub\\notes.pdf")};
     }
 
-    // Presses a command that runs a worker and waits for its end; returns where its trace starts.
-    size_t run(int command) {
+    // Presses a command; returns where its trace starts.
+    size_t press(int command) {
         const size_t since = client_.mark();
         client_.press(command);
+        return since;
+    }
+
+    // Presses a command that runs a worker and waits for its end; returns where its trace starts.
+    size_t run(int command) {
+        const size_t since = press(command);
         EXPECT_TRUE(client_.wait_busy_end(since, TIMEOUT_MS)) << "command " << command << " did not end: " << client_.describe_state();
         return since;
     }
 
-    void connect(const std::string& key = "demo-key") {
-        client_.set_text(URL, g_config.service_url);
+    void fill(const std::string& url, const std::string& key = "demo-key") {
+        client_.set_text(URL, url);
         client_.set_text(KEY, key);
+    }
+
+    void connect() {
+        fill(g_config.service_url);
         run(CONNECT);
     }
 
@@ -115,6 +125,52 @@ protected:
         return text;
     }
 
+    // Opens "Selecionar...", types `names` into the dialog's name field (the combo box cmb13, 0x47c,
+    // or edt1, 0x480, in older layouts) and presses OK; without names presses Cancel.
+    size_t browse(const wchar_t* names, const std::string& screenshot = "") {
+        const size_t since = press(BROWSE);
+        HWND dialog = client_.wait_box(TIMEOUT_MS);
+        EXPECT_NE(dialog, nullptr) << "no file dialog";
+        if (!dialog) return since;
+        pump_for(500);
+        if (!screenshot.empty()) client_.screenshot(screenshot);
+        HWND field = GetDlgItem(dialog, 0x47c);
+        if (!field) field = GetDlgItem(dialog, 0x480);
+        if (names) {
+            EXPECT_NE(field, nullptr);
+            SendMessageW(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(names));
+        }
+        EXPECT_TRUE(client_.answer(dialog, names ? IDOK : IDCANCEL));
+        return since;
+    }
+
+    // Sends all with Yes and expects the batch to stop after `sent` uploads with the
+    // "Envio interrompido." box as its last word; returns the box text.
+    std::string send_until_interrupted(int sent, const std::string& screenshot = "") {
+        const size_t since = press(SEND_ALL);
+        EXPECT_EQ(box(IDYES), confirmation(5, FIRST_OPERATION, "ocr", 1));
+        const std::string text = box(IDOK, screenshot);
+        EXPECT_TRUE(starts_with(text, "Envio interrompido.\n\n")) << text;
+        EXPECT_TRUE(client_.wait_busy_end(since, TIMEOUT_MS));
+        const std::vector<std::string> trace = client_.trace(since);
+        if (trace.size() < 3) {
+            ADD_FAILURE() << ::testing::PrintToString(trace);
+            return text;
+        }
+        EXPECT_EQ(trace[trace.size() - 3], "STATUS Concluído: " + std::to_string(sent) + "/5 enviado(s)");
+        EXPECT_EQ(trace[trace.size() - 2], "BOX " + text);
+        EXPECT_EQ(trace.back(), "BUSY 0");
+        EXPECT_TRUE(starts_with(find_line(client_.log_lines(), "[FIM]"),
+                                "[FIM] " + std::to_string(sent) + " enviado(s), 1 com erro"));
+        return text;
+    }
+
+    void expect_clean_exit() {
+        DWORD code = 1;
+        ASSERT_TRUE(client_.exited(30000, code)) << "a box is up: " << ClientSession::box_text(client_.find_box());
+        EXPECT_EQ(code, 0u);
+    }
+
     // Faults that make every upload take `ms` before the service answers.
     static void slow_uploads(int ms) {
         service_call(L"POST", "/__control/faults",
@@ -122,13 +178,15 @@ protected:
                          ",\"count\":50}");
     }
 
+    static json::Array submissions() { return service_call(L"GET", "/__control/received").get("submissions").as_array(); }
+
+    static double submission_count() {
+        return service_call(L"GET", "/__control/received").get("submission_count").as_number();
+    }
+
     static std::vector<std::string> received_names() {
         std::vector<std::string> names;
-        const json::Value received = service_call(L"GET", "/__control/received");
-        const json::Value submissions = received.get("submissions");
-        for (const json::Value& s : submissions.as_array()) {
-            names.push_back(s.get_string("filename", "?"));
-        }
+        for (const json::Value& s : submissions()) names.push_back(s.get_string("filename", "?"));
         return names;
     }
 
@@ -148,8 +206,7 @@ protected:
 TEST_F(EndToEnd, EmptyKeyShowsTheHintLogsNothingAndFocusesTheKey) {
     ASSERT_EQ(client_.log_lines(),
               std::vector<std::string>{"Dorvane API Client v1.0.0 — informe a API Key e clique em Conectar."});
-    const size_t since = client_.mark();
-    client_.press(CONNECT);
+    const size_t since = press(CONNECT);
     EXPECT_EQ(box(IDOK, "connect-empty-key"), KEY_HINT);
     pump_for(300);
     EXPECT_EQ(client_.log_lines().size(), 1u);
@@ -162,10 +219,8 @@ TEST_F(EndToEnd, EmptyKeyShowsTheHintLogsNothingAndFocusesTheKey) {
 }
 
 TEST_F(EndToEnd, RejectedKeyFailsTheConnectionWithTheInvalidKeyBox) {
-    client_.set_text(URL, g_config.service_url);
-    client_.set_text(KEY, "chave-errada");
-    const size_t since = client_.mark();
-    client_.press(CONNECT);
+    fill(g_config.service_url, "chave-errada");
+    const size_t since = press(CONNECT);
     EXPECT_EQ(box(IDOK, "connect-invalid-key"), INVALID_KEY);
     ASSERT_TRUE(client_.wait_busy_end(since, TIMEOUT_MS));
     std::vector<std::string> trace = client_.trace(since);
@@ -181,10 +236,8 @@ TEST_F(EndToEnd, RejectedKeyFailsTheConnectionWithTheInvalidKeyBox) {
 }
 
 TEST_F(EndToEnd, UnreachableServiceShowsTheTransportTextInTheBox) {
-    client_.set_text(URL, "http://127.0.0.1:1");
-    client_.set_text(KEY, "demo-key");
-    const size_t since = client_.mark();
-    client_.press(CONNECT);
+    fill("http://127.0.0.1:1");
+    const size_t since = press(CONNECT);
     const std::string text = box(IDOK);
     ASSERT_TRUE(client_.wait_busy_end(since, TIMEOUT_MS));
     ASSERT_TRUE(starts_with(text, UNREACHABLE_HEAD)) << text;
@@ -199,8 +252,7 @@ TEST_F(EndToEnd, UnreachableServiceShowsTheTransportTextInTheBox) {
 
 TEST_F(EndToEnd, GoodKeyListsTheCatalogueAndSelectsTheFirstOperation) {
     // The URL is normalised: a trailing "/api/operations/" is dropped.
-    client_.set_text(URL, g_config.service_url + "/api/operations/");
-    client_.set_text(KEY, "demo-key");
+    fill(g_config.service_url + "/api/operations/");
     const size_t since = run(CONNECT);
     EXPECT_EQ(client_.trace(since), (std::vector<std::string>{
                                         "BUSY 1",
@@ -228,10 +280,8 @@ TEST_F(EndToEnd, CatalogueFailureAfterAcceptedKeyKeepsTheListEmpty) {
     service_call(L"POST", "/__control/faults",
                  "{\"method\":\"GET\",\"path\":\"/api/operations\",\"status\":503,"
                  "\"json\":{\"error\":\"catálogo em manutenção\"},\"count\":5}");
-    client_.set_text(URL, g_config.service_url);
-    client_.set_text(KEY, "demo-key");
-    const size_t since = client_.mark();
-    client_.press(CONNECT);
+    fill(g_config.service_url);
+    const size_t since = press(CONNECT);
     const std::string text = box(IDOK);
     ASSERT_TRUE(client_.wait_busy_end(since, TIMEOUT_MS));
     const std::string head = "A chave foi aceita, mas o catálogo de operações não pôde ser carregado.\n\n";
@@ -275,20 +325,8 @@ TEST_F(EndToEnd, ScanListsTheDocumentsAndCountsTheTiffs) {
 
 TEST_F(EndToEnd, FileDialogSelectionReplacesTheList) {
     run(SCAN);
-    const size_t since = client_.mark();
-    client_.press(BROWSE);
-    HWND dialog = client_.wait_box(TIMEOUT_MS);
-    ASSERT_NE(dialog, nullptr);
-    pump_for(500);
-    client_.screenshot("file-dialog");
-    // The dialog opens in the client's current folder, the sample copy. Two quoted names select
-    // two files; the name field is the combo box cmb13 (0x47c) or, in older layouts, edt1 (0x480).
-    HWND name_field = GetDlgItem(dialog, 0x47c);
-    if (!name_field) name_field = GetDlgItem(dialog, 0x480);
-    ASSERT_NE(name_field, nullptr);
-    const std::wstring names = L"\"doc2.pdf\" \"photo.png\"";
-    SendMessageW(name_field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(names.c_str()));
-    ASSERT_TRUE(client_.answer(dialog, IDOK));
+    // The dialog opens in the client's current folder, the sample copy; two quoted names select two.
+    const size_t since = browse(L"\"doc2.pdf\" \"photo.png\"", "file-dialog");
     ASSERT_TRUE(pump_until([&] { return client_.trace(since).size() >= 3; }, TIMEOUT_MS));
     EXPECT_EQ(client_.trace(since), (std::vector<std::string>{
                                         "FILES_CHANGED",
@@ -300,26 +338,13 @@ TEST_F(EndToEnd, FileDialogSelectionReplacesTheList) {
     EXPECT_EQ(files, (std::vector<std::string>{path("doc2.pdf"), path("photo.png")}));
 
     // One file: the dialog answers with its full path alone.
-    const size_t single = client_.mark();
-    client_.press(BROWSE);
-    dialog = client_.wait_box(TIMEOUT_MS);
-    ASSERT_NE(dialog, nullptr);
-    pump_for(500);
-    name_field = GetDlgItem(dialog, 0x47c);
-    if (!name_field) name_field = GetDlgItem(dialog, 0x480);
-    SendMessageW(name_field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"scan.jpg"));
-    ASSERT_TRUE(client_.answer(dialog, IDOK));
+    const size_t single = browse(L"scan.jpg");
     ASSERT_TRUE(pump_until([&] { return client_.trace(single).size() >= 3; }, TIMEOUT_MS));
     EXPECT_EQ(client_.trace(single)[1], "LOG [OK] 1 arquivo(s) selecionado(s).");
     EXPECT_EQ(client_.list_items(FILES), std::vector<std::string>{path("scan.jpg")});
 
     // Cancelling the dialog keeps the list and logs nothing.
-    const size_t cancelled = client_.mark();
-    client_.press(BROWSE);
-    dialog = client_.wait_box(TIMEOUT_MS);
-    ASSERT_NE(dialog, nullptr);
-    pump_for(300);
-    ASSERT_TRUE(client_.answer(dialog, IDCANCEL));
+    const size_t cancelled = browse(nullptr);
     pump_for(500);
     EXPECT_TRUE(client_.trace(cancelled).empty());
     EXPECT_EQ(client_.list_items(FILES).size(), 1u);
@@ -340,8 +365,7 @@ TEST_F(EndToEnd, EmptyFolderFieldScansAndSendsInTheCurrentFolder) {
     EXPECT_EQ(client_.text(FOLDER), "");
 
     connect();
-    const size_t send = client_.mark();
-    client_.press(SEND_ALL);
+    const size_t send = press(SEND_ALL);
     EXPECT_EQ(box(IDYES), confirmation(1, FIRST_OPERATION, "ocr", 1));
     ASSERT_TRUE(client_.wait_busy_end(send, TIMEOUT_MS));
     EXPECT_TRUE(starts_with(find_line(client_.log_lines(), "Resultados salvos em "),
@@ -405,8 +429,7 @@ TEST_F(EndToEnd, ConvertWritesPdfsSkipsTheFakeAndReusesThemOnTheSecondRun) {
 
 TEST_F(EndToEnd, ConvertWithoutTiffsShowsTheHint) {
     client_.set_text(FOLDER, path("sub\\nada"));
-    const size_t since = client_.mark();
-    client_.press(CONVERT);
+    const size_t since = press(CONVERT);
     EXPECT_EQ(box(IDOK), "Nenhum arquivo TIFF encontrado em:\n" + path("sub\\nada"));
     pump_for(300);
     EXPECT_TRUE(client_.trace(since).empty());
@@ -424,18 +447,16 @@ TEST_F(EndToEnd, SendChecksConnectionOperationAndFiles) {
     client_.press(SEND_SELECTED);
     EXPECT_EQ(box(IDOK), "Nenhum arquivo selecionado.\n\nSelecione na lista ou use 'Enviar todos'.");
     SendMessageW(client_.control(OPERATIONS), LB_SETCURSEL, static_cast<WPARAM>(-1), 0);
-    const size_t since = client_.mark();
-    client_.press(SEND_ALL);
+    const size_t since = press(SEND_ALL);
     EXPECT_EQ(box(IDOK), "Selecione uma operação na lista.");
     pump_for(300);
     EXPECT_TRUE(client_.trace(since).empty());
-    EXPECT_EQ(service_call(L"GET", "/__control/received").get("submission_count").as_number(), 0);
+    EXPECT_EQ(submission_count(), 0);
 }
 
 TEST_F(EndToEnd, SendAllAnsweredNoSendsNothing) {
     connect_and_scan();
-    const size_t since = client_.mark();
-    client_.press(SEND_ALL);
+    const size_t since = press(SEND_ALL);
     EXPECT_EQ(box(IDNO, "send-confirmation"), confirmation(5, FIRST_OPERATION, "ocr", 1));
     // An operation that costs nothing estimates 0 credits.
     SendMessageW(client_.control(OPERATIONS), LB_SETCURSEL, 1, 0);
@@ -444,13 +465,12 @@ TEST_F(EndToEnd, SendAllAnsweredNoSendsNothing) {
     pump_for(500);
     EXPECT_TRUE(client_.trace(since).empty());
     EXPECT_TRUE(client_.idle());
-    EXPECT_EQ(service_call(L"GET", "/__control/received").get("submission_count").as_number(), 0);
+    EXPECT_EQ(submission_count(), 0);
 }
 
 TEST_F(EndToEnd, SendAllAnsweredYesSendsEveryFileAndWritesTheResults) {
     connect_and_scan();
-    const size_t since = client_.mark();
-    client_.press(SEND_ALL);
+    const size_t since = press(SEND_ALL);
     EXPECT_EQ(box(IDYES), confirmation(5, FIRST_OPERATION, "ocr", 1));
     ASSERT_TRUE(client_.wait_log(since, "[ENVIO]", TIMEOUT_MS));
     client_.screenshot("04-sending");
@@ -476,10 +496,8 @@ TEST_F(EndToEnd, SendAllAnsweredYesSendsEveryFileAndWritesTheResults) {
     EXPECT_EQ(json::parse(read_file(widen(results_dir + "\\" + json_name))).as_array().size(), 5u);
 
     // Every file arrived byte for byte, and the results name each one with the task the service gave.
-    const json::Value received = service_call(L"GET", "/__control/received");
-    const json::Value submissions_value = received.get("submissions");
-    const json::Array& submissions = submissions_value.as_array();
-    ASSERT_EQ(submissions.size(), 5u);
+    const json::Array received = submissions();
+    ASSERT_EQ(received.size(), 5u);
     std::vector<std::string> records;
     for (size_t start = 0, end; (end = jsonl.find('\n', start)) != std::string::npos; start = end + 1) {
         records.push_back(jsonl.substr(start, end - start));
@@ -487,11 +505,11 @@ TEST_F(EndToEnd, SendAllAnsweredYesSendsEveryFileAndWritesTheResults) {
     ASSERT_EQ(records.size(), 5u);
     for (size_t i = 0; i < 5; ++i) {
         SCOPED_TRACE(documents()[i]);
-        EXPECT_EQ(base64_decode(submissions[i].get_string("data_base64", "")), read_file(widen(documents()[i])));
+        EXPECT_EQ(base64_decode(received[i].get_string("data_base64", "")), read_file(widen(documents()[i])));
         const json::Value record = json::parse(records[i]);
         EXPECT_EQ(record.get_string("file", ""), documents()[i]);
         EXPECT_TRUE(record.get("success").is_bool() && record.get("success").as_bool());
-        EXPECT_EQ(record.get_string("taskId", "?"), submissions[i].get_string("taskId", "!"));
+        EXPECT_EQ(record.get_string("taskId", "?"), received[i].get_string("taskId", "!"));
     }
 
     std::vector<std::string> trace = client_.trace(since);
@@ -523,19 +541,16 @@ TEST_F(EndToEnd, SendSelectedInSynchronousModeWithAnotherOperation) {
     SendMessageW(client_.control(OPERATIONS), LB_SETCURSEL, 2, 0);
     SendMessageW(client_.control(FILES), LB_SETSEL, TRUE, 0);
     SendMessageW(client_.control(FILES), LB_SETSEL, TRUE, 3);
-    const size_t since = client_.mark();
-    client_.press(SEND_SELECTED);
+    const size_t since = press(SEND_SELECTED);
     EXPECT_EQ(box(IDYES),
               confirmation(2, "Extração de dados de nota fiscal", "invoice-extract", 3) +
                   "\n\nModo síncrono: o envio aguarda o resultado de cada documento (até 5 minutos por arquivo).");
     ASSERT_TRUE(client_.wait_busy_end(since, TIMEOUT_MS));
-    const json::Value received = service_call(L"GET", "/__control/received");
-    const json::Value submissions_value = received.get("submissions");
-    const json::Array& submissions = submissions_value.as_array();
-    ASSERT_EQ(submissions.size(), 2u);
-    EXPECT_EQ(submissions[0].get_string("filename", ""), "doc1.pdf");
-    EXPECT_EQ(submissions[1].get_string("filename", ""), "scan.jpg");
-    for (const json::Value& s : submissions) {
+    const json::Array received = submissions();
+    ASSERT_EQ(received.size(), 2u);
+    EXPECT_EQ(received[0].get_string("filename", ""), "doc1.pdf");
+    EXPECT_EQ(received[1].get_string("filename", ""), "scan.jpg");
+    for (const json::Value& s : received) {
         EXPECT_EQ(s.get_string("operation", ""), "invoice-extract");
         EXPECT_EQ(s.get_string("awaitResult", ""), "true");
     }
@@ -545,21 +560,18 @@ TEST_F(EndToEnd, SendSelectedInSynchronousModeWithAnotherOperation) {
 TEST_F(EndToEnd, CancelStopsTheBatchAfterTheCurrentFile) {
     connect_and_scan();
     // Cancel while nothing runs does nothing.
-    const size_t idle_mark = client_.mark();
-    client_.press(CANCEL);
+    const size_t idle_mark = press(CANCEL);
     pump_for(500);
     EXPECT_TRUE(client_.trace(idle_mark).empty());
 
     slow_uploads(2500);
-    const size_t since = client_.mark();
-    client_.press(SEND_ALL);
+    const size_t since = press(SEND_ALL);
     EXPECT_EQ(box(IDYES), confirmation(5, FIRST_OPERATION, "ocr", 1));
     ASSERT_TRUE(client_.wait_log(since, "[ENVIO]", TIMEOUT_MS));
     EXPECT_TRUE(client_.enabled(CANCEL));
     EXPECT_FALSE(client_.enabled(SEND_ALL));
     client_.screenshot("04-sending-slow");
-    const size_t cancel_mark = client_.mark();
-    client_.press(CANCEL);
+    const size_t cancel_mark = press(CANCEL);
     ASSERT_TRUE(client_.wait_busy_end(since, TIMEOUT_MS));
 
     std::vector<std::string> after = client_.trace(cancel_mark);
@@ -569,7 +581,7 @@ TEST_F(EndToEnd, CancelStopsTheBatchAfterTheCurrentFile) {
     EXPECT_EQ(std::count_if(after.begin(), after.end(), [](const std::string& e) { return starts_with(e, "BOX"); }), 0);
     const std::vector<std::string> log = client_.log_lines();
     EXPECT_FALSE(find_line(log, "[CANCELADO]").empty());
-    const double sent = service_call(L"GET", "/__control/received").get("submission_count").as_number();
+    const double sent = submission_count();
     EXPECT_GE(sent, 1);
     EXPECT_LT(sent, 5);
     EXPECT_TRUE(starts_with(find_line(log, "[FIM]"), "[FIM] "));
@@ -579,20 +591,9 @@ TEST_F(EndToEnd, CancelStopsTheBatchAfterTheCurrentFile) {
 TEST_F(EndToEnd, NoCreditsMidBatchEndsWithTheInterruptedBox) {
     connect_and_scan();
     service_call(L"POST", "/__control/credits", "{\"credits\":2}");
-    const size_t since = client_.mark();
-    client_.press(SEND_ALL);
-    EXPECT_EQ(box(IDYES), confirmation(5, FIRST_OPERATION, "ocr", 1));
-    const std::string text = box(IDOK, "send-stopped");
-    EXPECT_TRUE(starts_with(text, "Envio interrompido.\n\n")) << text;
+    const std::string text = send_until_interrupted(2, "send-stopped");
     EXPECT_NE(text.find("Créditos insuficientes"), std::string::npos) << text;
-    ASSERT_TRUE(client_.wait_busy_end(since, TIMEOUT_MS));
-    std::vector<std::string> trace = client_.trace(since);
-    ASSERT_GE(trace.size(), 3u);
-    EXPECT_EQ(trace[trace.size() - 3], "STATUS Concluído: 2/5 enviado(s)");
-    EXPECT_EQ(trace[trace.size() - 2], "BOX " + text);
-    EXPECT_EQ(trace.back(), "BUSY 0");
-    EXPECT_TRUE(starts_with(find_line(client_.log_lines(), "[FIM]"), "[FIM] 2 enviado(s), 1 com erro"));
-    EXPECT_EQ(service_call(L"GET", "/__control/received").get("submission_count").as_number(), 3);
+    EXPECT_EQ(submission_count(), 3);
 }
 
 TEST_F(EndToEnd, RejectedKeyMidBatchStopsItWithTheInterruptedBox) {
@@ -600,32 +601,18 @@ TEST_F(EndToEnd, RejectedKeyMidBatchStopsItWithTheInterruptedBox) {
     service_call(L"POST", "/__control/faults",
                  "{\"method\":\"POST\",\"path\":\"/api/operations\",\"status\":401,"
                  "\"json\":{\"error\":\"API Key revogada\"},\"after\":1}");
-    const size_t since = client_.mark();
-    client_.press(SEND_ALL);
-    EXPECT_EQ(box(IDYES), confirmation(5, FIRST_OPERATION, "ocr", 1));
-    const std::string text = box(IDOK);
-    EXPECT_TRUE(starts_with(text, "Envio interrompido.\n\n")) << text;
-    ASSERT_TRUE(client_.wait_busy_end(since, TIMEOUT_MS));
-    std::vector<std::string> trace = client_.trace(since);
-    ASSERT_GE(trace.size(), 3u);
-    EXPECT_EQ(trace[trace.size() - 3], "STATUS Concluído: 1/5 enviado(s)");
-    EXPECT_EQ(trace[trace.size() - 2], "BOX " + text);
-    EXPECT_TRUE(starts_with(find_line(client_.log_lines(), "[FIM]"), "[FIM] 1 enviado(s), 1 com erro"));
+    send_until_interrupted(1);
     EXPECT_EQ(received_names(), std::vector<std::string>{"doc1.pdf"});
 }
 
 TEST_F(EndToEnd, ClosingDuringAConnectAsksTooAndExitsWithoutWaiting) {
     service_call(L"POST", "/__control/faults", "{\"method\":\"GET\",\"delay_ms\":4000}");
-    client_.set_text(URL, g_config.service_url);
-    client_.set_text(KEY, "demo-key");
-    const size_t since = client_.mark();
-    client_.press(CONNECT);
+    fill(g_config.service_url);
+    const size_t since = press(CONNECT);
     ASSERT_TRUE(pump_until([&] { return client_.enabled(CANCEL); }, TIMEOUT_MS));
     client_.post_close();
     EXPECT_EQ(box(IDYES), EXIT_QUESTION);
-    DWORD code = 1;
-    ASSERT_TRUE(client_.exited(30000, code));
-    EXPECT_EQ(code, 0u);
+    expect_clean_exit();
     // The worker was still waiting for the service: its end never reached the window.
     const std::vector<std::string> trace = client_.trace(since);
     EXPECT_EQ(std::count(trace.begin(), trace.end(), "BUSY 0"), 0) << ::testing::PrintToString(trace);
@@ -634,16 +621,13 @@ TEST_F(EndToEnd, ClosingDuringAConnectAsksTooAndExitsWithoutWaiting) {
 TEST_F(EndToEnd, ClosingWhileIdleAsksNothing) {
     connect();
     client_.post_close();
-    DWORD code = 1;
-    ASSERT_TRUE(client_.exited(30000, code)) << "a question box: " << ClientSession::box_text(client_.find_box());
-    EXPECT_EQ(code, 0u);
+    expect_clean_exit();
 }
 
 TEST_F(EndToEnd, ClosingDuringASendAsksAndYesEndsTheProcessCleanly) {
     connect_and_scan();
     slow_uploads(3000);
-    const size_t since = client_.mark();
-    client_.press(SEND_ALL);
+    const size_t since = press(SEND_ALL);
     EXPECT_EQ(box(IDYES), confirmation(5, FIRST_OPERATION, "ocr", 1));
     ASSERT_TRUE(client_.wait_log(since, "[ENVIO]", TIMEOUT_MS));
 
@@ -655,10 +639,8 @@ TEST_F(EndToEnd, ClosingDuringASendAsksAndYesEndsTheProcessCleanly) {
 
     client_.post_close();
     EXPECT_EQ(box(IDYES), EXIT_QUESTION);
-    DWORD code = 1;
-    ASSERT_TRUE(client_.exited(30000, code));
-    EXPECT_EQ(code, 0u);
-    EXPECT_LT(service_call(L"GET", "/__control/received").get("submission_count").as_number(), 5);
+    expect_clean_exit();
+    EXPECT_LT(submission_count(), 5);
 }
 
 }  // namespace
