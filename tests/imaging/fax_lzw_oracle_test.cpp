@@ -193,17 +193,16 @@ protected:
             };
             const std::string in = to::quote(src) + " ";
             const std::string whole = "-r " + std::to_string(b.height) + " ";  // one strip
-            std::string g3 = make("tiffcp -c g3 (one strip)", "tiffcp -c g3 " + whole + in);
-            make("tiffcp -c g3 -r 50", "tiffcp -c g3 -r 50 " + in);
-            make("tiffcp -c g3:2d (one strip)", "tiffcp -c g3:2d " + whole + in);
-            make("tiffcp -c g3:2d -r 7", "tiffcp -c g3:2d -r 7 " + in);
-            make("tiffcp -c g3:fill (one strip)", "tiffcp -c g3:fill " + whole + in);
-            make("tiffcp -c g3:2d:fill -r 64", "tiffcp -c g3:2d:fill -r 64 " + in);
-            make("tiffcp -c g4 (one strip)", "tiffcp -c g4 " + whole + in);
-            make("tiffcp -c g4 (strips of about 8 KiB)", "tiffcp -c g4 " + in);
-            make("tiffcp -c g4 -r 33", "tiffcp -c g4 -r 33 " + in);
-            make("tiffcp -c lzw (one strip)", "tiffcp -c lzw " + whole + in);
-            make("tiffcp -c lzw -r 16", "tiffcp -c lzw -r 16 " + in);
+            // Options and whether the image is one strip; without -r, strips of about 8 KiB.
+            const std::pair<const char*, bool> tiffcp_runs[] = {
+                {"g3", true},  {"g3 -r 50", false},         {"g3:2d", true}, {"g3:2d -r 7", false},
+                {"g3:fill", true}, {"g3:2d:fill -r 64", false}, {"g4", true},    {"g4", false},
+                {"g4 -r 33", false}, {"lzw", true},          {"lzw -r 16", false}};
+            const std::string g3 = dir_->file(b.name + "_" + std::to_string(variants_.size()) + ".tif");
+            for (const auto& [options, one_strip] : tiffcp_runs) {
+                const std::string label = "tiffcp -c " + std::string(options);
+                make(label + (one_strip ? " (one strip)" : ""), label + " " + (one_strip ? whole : "") + in);
+            }
             make("Pillow tiff_ccitt", "/usr/bin/python3 " + to::quote(dir_->file("rle.py")) + " " + in);
 
             // fax2tiff takes the raw one-dimensional data of the single-strip G3 file.
