@@ -14,7 +14,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -42,23 +41,24 @@ def font(name, s):
         return ImageFont.load_default()
 fonts = [font("DejaVuSans.ttf", size), font("DejaVuSerif-Bold.ttf", size * 3 // 2),
          font("DejaVuSansMono.ttf", size * 2 // 3), font("DejaVuSans-Bold.ttf", size * 3)]
-im = Image.new("1", (w, h), 1)
+# Ink is 1 on a 0 background, so that the packed rows have 1 = black like fax data.
+im = Image.new("1", (w, h), 0)
 d = ImageDraw.Draw(im)
 y = 10
 while y < h - 10:
     f = rnd.choice(fonts)
     x = rnd.randint(0, 80)
-    d.text((x, y), " ".join(rnd.choice(words) for _ in range(rnd.randint(2, 40))), font=f, fill=0)
+    d.text((x, y), " ".join(rnd.choice(words) for _ in range(rnd.randint(2, 40))), font=f, fill=1)
     r = rnd.random()
     if r < 0.08:
-        d.rectangle([x, y, min(w - 1, x + rnd.randint(10, w)), y + rnd.randint(2, 80)], outline=0,
+        d.rectangle([x, y, min(w - 1, x + rnd.randint(10, w)), y + rnd.randint(2, 80)], outline=1,
                     width=rnd.randint(1, 5))
     elif r < 0.12:
-        d.rectangle([0, y, w - 1, y + rnd.randint(1, 9)], fill=0)
+        d.rectangle([0, y, w - 1, y + rnd.randint(1, 9)], fill=1)
     elif r < 0.15:
-        d.line([rnd.randint(0, w), y, rnd.randint(0, w), y + rnd.randint(20, 200)], fill=0, width=3)
+        d.line([rnd.randint(0, w), y, rnd.randint(0, w), y + rnd.randint(20, 200)], fill=1, width=3)
     y += getattr(f, "size", 12) + rnd.randint(1, 25)
-im.save(out)
+open(out, "wb").write(im.tobytes())
 )PY";
 
 const char* const SAVE_CCITT_RLE = R"PY(
@@ -78,27 +78,6 @@ struct Bitmap {
         rows[y * row_bytes() + x / 8] |= static_cast<uint8_t>(0x80 >> (x % 8));
     }
 };
-
-Bitmap read_pbm(const std::string& name, const std::string& path) {
-    Bytes file = testing_support::read_bytes(path);
-    // "P4\n<width> <height>\n" then the rows, 1 = black.
-    std::string head(file.begin(), file.begin() + std::min<size_t>(file.size(), 64));
-    Bitmap b;
-    b.name = name;
-    size_t pos = 2;
-    auto number = [&] {
-        while (pos < head.size() && !isdigit(static_cast<unsigned char>(head[pos]))) ++pos;
-        uint32_t v = 0;
-        while (pos < head.size() && isdigit(static_cast<unsigned char>(head[pos]))) v = v * 10 + (head[pos++] - '0');
-        return v;
-    };
-    b.width = number();
-    b.height = number();
-    ++pos;  // the single blank after the height
-    b.rows.assign(file.begin() + static_cast<std::ptrdiff_t>(pos), file.end());
-    EXPECT_EQ(b.rows.size(), b.row_bytes() * b.height) << path;
-    return b;
-}
 
 // Rows of runs whose lengths are drawn from [0, max_run], with each row mostly an edited copy of
 // the one above (edges moved by up to 3 pixels: vertical modes) and now and then a fresh random row
@@ -169,11 +148,12 @@ protected:
         };
         for (const Page& p : {Page{"text_1728", 1728, 2300, 1, 26}, Page{"text_1001", 1001, 3100, 2, 17},
                               Page{"text_2592", 2592, 1200, 3, 40}}) {
-            std::string pbm = dir_->file(std::string(p.name) + ".pbm");
-            to::run("/usr/bin/python3 " + to::quote(dir_->file("render.py")) + " " + to::quote(pbm) +
-                    " " + std::to_string(p.width) + " " + std::to_string(p.height) + " " +
-                    std::to_string(p.seed) + " " + std::to_string(p.size));
-            bitmaps.push_back(read_pbm(p.name, pbm));
+            const std::string raw = dir_->file(std::string(p.name) + ".raw");
+            to::run("/usr/bin/python3 " + to::quote(dir_->file("render.py")) + " " + to::quote(raw) + " " +
+                    std::to_string(p.width) + " " + std::to_string(p.height) + " " + std::to_string(p.seed) + " " +
+                    std::to_string(p.size));
+            bitmaps.push_back({p.name, uint32_t(p.width), uint32_t(p.height), testing_support::read_bytes(raw)});
+            ASSERT_EQ(bitmaps.back().rows.size(), bitmaps.back().row_bytes() * bitmaps.back().height);
         }
         bitmaps.push_back(runs_bitmap("runs_2700", 2700, 700, 2700, 4));
         bitmaps.push_back(runs_bitmap("runs_short_333", 333, 900, 70, 5));
