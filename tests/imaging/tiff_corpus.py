@@ -79,9 +79,16 @@ def make(out):
         run("tiffcp", *opts, p(src), p(dst))
         add(dst, expect, mode)
 
+    def save(im, name, expect="ok", mode="exact", **opts):
+        im.save(p(name), **opts)
+        add(name, expect, mode)
+
+    def convert(src, name, *opts, expect="ok", mode="exact"):
+        run(CONVERT, p(src), *opts, p(name))
+        add(name, expect, mode)
+
     # Bilevel, 301 x 203 (width not a multiple of 8), MinIsBlack from Pillow, MinIsWhite by tag.
-    drawing("1", (301, 203), 1).save(p("bw_mib.tif"))
-    add("bw_mib.tif")
+    save(drawing("1", (301, 203), 1), "bw_mib.tif")
     run("tiffcp", "-c", "none", p("bw_mib.tif"), p("bw_miw.tif"))
     run("tiffset", "-s", "262", "0", p("bw_miw.tif"))
     add("bw_miw.tif")
@@ -95,11 +102,8 @@ def make(out):
             tiffcp(base + ".tif", f"{base}_{comp}_lsb.tif", "-c", comp, "-f", "lsb2msb")
         tiffcp(base + ".tif", f"{base}_g4_be.tif", "-c", "g4", "-B")
     # Group 3 via compression 2 (modified Huffman, byte-aligned rows) by ImageMagick.
-    run(CONVERT, p("bw_mib.tif"), "-compress", "Fax", p("bw_im_fax.tif"))
-    add("bw_im_fax.tif")
-    run(CONVERT, p("bw_mib.tif"), "-define", "quantum:polarity=min-is-white", "-compress", "Group4",
-        p("bw_im_g4.tif"))
-    add("bw_im_g4.tif")
+    convert("bw_mib.tif", "bw_im_fax.tif", "-compress", "Fax")
+    convert("bw_mib.tif", "bw_im_g4.tif", "-define", "quantum:polarity=min-is-white", "-compress", "Group4")
 
     # A fax from raw Group 3 data (fax2tiff), 1728 wide at 204 x 98 dpi: pixels twice as tall.
     fax = drawing("1", (1728, 300), 7)
@@ -109,16 +113,14 @@ def make(out):
     run("tiffcp", "-c", "g3", "-f", "lsb2msb", "-r", "100000", p("fax_miw.tif"), p("fax_onestrip.tif"))
     with open(p("fax.g3"), "wb") as f:
         f.write(strip_bytes(p("fax_onestrip.tif")))
-    run("fax2tiff", "-R", "98", "-o", p("fax_lowres.tif"), p("fax.g3"))
-    add("fax_lowres.tif")
-    run("fax2tiff", "-R", "98", "-8", "-o", p("fax_lowres_g4.tif"), p("fax.g3"))
-    add("fax_lowres_g4.tif")
+    for name, opts in (("fax_lowres.tif", []), ("fax_lowres_g4.tif", ["-8"])):
+        run("fax2tiff", "-R", "98", *opts, "-o", p(name), p("fax.g3"))
+        add(name)
     for name in ("fax_base.tif", "fax_miw.tif", "fax_onestrip.tif", "fax.g3"):
         os.remove(p(name))
 
     # Grey 257 x 193 and RGB 211 x 157, with and without predictor, one and many strips.
-    drawing("L", (257, 193), 2).save(p("gray.tif"))
-    add("gray.tif")
+    save(drawing("L", (257, 193), 2), "gray.tif")
     for comp, tag in (("packbits", "packbits"), ("lzw", "lzw"), ("lzw:2", "lzw_pred"), ("zip", "zip"),
                       ("zip:2", "zip_pred")):
         tiffcp("gray.tif", f"gray_{tag}.tif", "-c", comp)
@@ -126,8 +128,7 @@ def make(out):
     tiffcp("gray.tif", "gray_zip_be.tif", "-c", "zip:2", "-B")
     tiffcp("gray.tif", "gray_miw.tif", "-c", "none")
     run("tiffset", "-s", "262", "0", p("gray_miw.tif"))
-    drawing("RGB", (211, 157), 3).save(p("rgb.tif"))
-    add("rgb.tif")
+    save(drawing("RGB", (211, 157), 3), "rgb.tif")
     for comp, tag in (("packbits", "packbits"), ("lzw", "lzw"), ("lzw:2", "lzw_pred"), ("zip:2", "zip_pred")):
         tiffcp("rgb.tif", f"rgb_{tag}.tif", "-c", comp)
     tiffcp("rgb.tif", "rgb_strips.tif", "-c", "none", "-r", "5")
@@ -137,25 +138,18 @@ def make(out):
     tiffcp("rgb.tif", "rgb_zip_lsb.tif", "-c", "zip", "-f", "lsb2msb")
     tiffcp("rgb.tif", "rgb_bigtiff.tif", "-c", "lzw:2", "-8")
     tiffcp("rgb.tif", "rgb_bigtiff_be.tif", "-c", "zip", "-8", "-B")
-    Image.open(p("rgb.tif")).save(p("rgb_pil_lzw.tif"), compression="tiff_lzw")
-    add("rgb_pil_lzw.tif")
+    rgb = Image.open(p("rgb.tif"))
+    save(rgb, "rgb_pil_lzw.tif", compression="tiff_lzw")
 
     # Palette, CMYK, alpha.
-    pal = Image.open(p("rgb.tif")).quantize(colors=200, method=Image.Quantize.MEDIANCUT)
-    pal.save(p("palette.tif"))
-    add("palette.tif")
+    save(rgb.quantize(colors=200, method=Image.Quantize.MEDIANCUT), "palette.tif")
     tiffcp("palette.tif", "palette_lzw.tif", "-c", "lzw")
-    Image.open(p("rgb.tif")).quantize(colors=12).save(p("palette_4bit.tif"), bits=4)
-    rows.append(("palette_4bit.tif", "any", "-"))
-    Image.open(p("rgb.tif")).convert("CMYK").save(p("cmyk.tif"))
-    add("cmyk.tif")
+    save(rgb.quantize(colors=12), "palette_4bit.tif", "any", "-", bits=4)
+    save(rgb.convert("CMYK"), "cmyk.tif")
     tiffcp("cmyk.tif", "cmyk_lzw_planar.tif", "-c", "lzw", "-p", "separate")
-    rgba = Image.open(p("rgb.tif")).convert("RGBA")
-    rgba.save(p("rgba.tif"))
-    add("rgba.tif")
+    save(rgb.convert("RGBA"), "rgba.tif")
     tiffcp("rgba.tif", "rgba_lzw_pred.tif", "-c", "lzw:2")
-    Image.open(p("gray.tif")).convert("LA").save(p("gray_alpha.tif"))
-    add("gray_alpha.tif")
+    save(Image.open(p("gray.tif")).convert("LA"), "gray_alpha.tif")
 
     # JPEG: libtiff's abbreviated strips with JPEGTables, YCbCr and RGB coded, grey; Pillow's.
     tiffcp("rgb.tif", "jpeg_ycbcr.tif", "-c", "jpeg", "-r", "160", mode="psnr")
@@ -164,8 +158,7 @@ def make(out):
     tiffcp("rgb.tif", "jpeg_rgb_strips.tif", "-c", "jpeg:r", "-r", "8", mode="psnr")
     tiffcp("gray.tif", "jpeg_gray.tif", "-c", "jpeg", "-r", "200", mode="psnr")
     tiffcp("gray.tif", "jpeg_gray_strips.tif", "-c", "jpeg", "-r", "24", mode="psnr")
-    Image.open(p("rgb.tif")).save(p("jpeg_pil.tif"), compression="jpeg")
-    add("jpeg_pil.tif", mode="psnr")
+    save(rgb, "jpeg_pil.tif", mode="psnr", compression="jpeg")
 
     # Other writers: ImageMagick's own TIFF coder and tiffcrop.
     for name, args in (("im_jpeg.tif", ["rgb.tif", "-compress", "JPEG"]),
@@ -174,8 +167,7 @@ def make(out):
                        ("im_palette.tif", ["rgb.tif", "-colors", "200", "-type", "Palette"]),
                        ("im_rgba_rle.tif", ["rgb.tif", "-alpha", "set", "-compress", "RLE"]),
                        ("im_fax_204x98.tif", ["bw_mib.tif", "-compress", "Group4", "-density", "204x98"])):
-        run(CONVERT, p(args[0]), *args[1:], p(name))
-        add(name, mode="psnr" if name == "im_jpeg.tif" else "exact")
+        convert(args[0], name, *args[1:], mode="psnr" if name == "im_jpeg.tif" else "exact")
     run("tiffcrop", "-U", "px", "-X", "120", "-Y", "90", "-c", "lzw", p("rgb.tif"), p("crop_lzw.tif"))
     add("crop_lzw.tif")
     run("tiffcrop", "-R", "90", "-c", "g4", p("bw_miw.tif"), p("crop_rotated_g4.tif"))
@@ -185,10 +177,8 @@ def make(out):
     run("tiffcp", p("bw_miw_g4.tif"), p("gray_lzw_pred.tif"), p("rgb_zip_pred.tif"), p("palette.tif"),
         p("bw_mib_g3_2d.tif"), p("cmyk.tif"), p("multipage.tif"))
     add("multipage.tif")
-    Image.new("L", (1, 1), 77).save(p("tiny_gray.tif"))
-    add("tiny_gray.tif")
-    Image.new("1", (1, 1), 1).save(p("tiny_bw.tif"))
-    add("tiny_bw.tif")
+    save(Image.new("L", (1, 1), 77), "tiny_gray.tif")
+    save(Image.new("1", (1, 1), 1), "tiny_bw.tif")
     tiffcp("tiny_bw.tif", "tiny_bw_g4.tif", "-c", "g4")
     drawing("1", (2480, 3508), 5).save(p("large_bw.tif"))
     tiffcp("large_bw.tif", "large_bw_g4.tif", "-c", "g4")
@@ -199,21 +189,13 @@ def make(out):
 
     # Refused: tiles, 16 bits, YCbCr without JPEG, Lab, not a TIFF; damaged files.
     tiffcp("rgb.tif", "tiled.tif", "-c", "lzw", "-t", expect="refuse", mode="-")
-    Image.open(p("gray.tif")).convert("I;16").save(p("gray16.tif"))
-    add("gray16.tif", "refuse", "-")
-    run(CONVERT, p("rgb.tif"), "-colorspace", "Lab", p("lab.tif"))
-    add("lab.tif", "refuse", "-")
-    Image.open(p("rgb.tif")).save(p("png_named.tif"), format="PNG")
-    add("png_named.tif", "refuse", "-")
+    save(Image.open(p("gray.tif")).convert("I;16"), "gray16.tif", "refuse", "-")
+    convert("rgb.tif", "lab.tif", "-colorspace", "Lab", expect="refuse", mode="-")
+    save(rgb, "png_named.tif", "refuse", "-", format="PNG")
     with open(p("rgb_lzw.tif"), "rb") as f:
         lzw = f.read()
     with open(p("bw_miw_g4.tif"), "rb") as f:
         g4 = f.read()
-    damaged = {
-        "cut_header.tif": lzw[:7],
-        "cut_lzw.tif": lzw[: len(lzw) // 2],
-        "garbage.tif": b"II*\x00\x08\x00\x00\x00" + bytes(random.Random(9).randrange(256) for _ in range(4000)),
-    }
     # Strip data damaged in the middle: LZW loses rows (refused), G4 gives white rows; neither may crash.
     lzw_mid = bytearray(lzw)
     for i in range(200, 260):
@@ -221,14 +203,16 @@ def make(out):
     g4_mid = bytearray(g4)
     for i in range(100, 140):
         g4_mid[i] ^= 0xFF
-    for name, data in damaged.items():
+    for name, data, expect in (
+            ("cut_header.tif", lzw[:7], "refuse"),
+            ("cut_lzw.tif", lzw[: len(lzw) // 2], "refuse"),
+            ("garbage.tif", b"II*\x00\x08\x00\x00\x00" + bytes(random.Random(9).randrange(256) for _ in range(4000)),
+             "refuse"),
+            ("damaged_lzw.tif", lzw_mid, "any"),
+            ("damaged_g4.tif", g4_mid, "any")):
         with open(p(name), "wb") as f:
             f.write(data)
-        add(name, "refuse", "-")
-    for name, data in (("damaged_lzw.tif", lzw_mid), ("damaged_g4.tif", g4_mid)):
-        with open(p(name), "wb") as f:
-            f.write(data)
-        add(name, "any", "-")
+        add(name, expect, "-")
 
     with open(p("manifest.tsv"), "w") as f:
         for r in rows:
