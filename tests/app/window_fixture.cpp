@@ -81,20 +81,19 @@ std::string DialogWatcher::text() const {
 
 namespace {
 
-struct Search {
-    DWORD pid;
-    HWND found;
-};
-
-BOOL CALLBACK find_box(HWND window, LPARAM param) {
-    auto* search = reinterpret_cast<Search*>(param);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
-    if (pid == search->pid && IsWindowVisible(window) && class_name(window) == "#32770") {
-        search->found = window;
-        return FALSE;
-    }
-    return TRUE;
+// A visible message box of this process, or null.
+HWND find_box() {
+    HWND found = nullptr;
+    EnumWindows(
+        [](HWND window, LPARAM param) -> BOOL {
+            DWORD pid = 0;
+            GetWindowThreadProcessId(window, &pid);
+            if (pid != GetCurrentProcessId() || !IsWindowVisible(window) || class_name(window) != "#32770") return TRUE;
+            *reinterpret_cast<HWND*>(param) = window;
+            return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&found));
+    return found;
 }
 
 BOOL CALLBACK find_text(HWND child, LPARAM param) {
@@ -115,20 +114,19 @@ BOOL CALLBACK find_text(HWND child, LPARAM param) {
 void DialogWatcher::run() {
     HWND answered = nullptr;
     while (!stop_) {
-        Search search = {GetCurrentProcessId(), nullptr};
-        EnumWindows(find_box, reinterpret_cast<LPARAM>(&search));
-        if (search.found && search.found != answered) {
+        HWND box = find_box();
+        if (box && box != answered) {
             std::string message;
-            EnumChildWindows(search.found, find_text, reinterpret_cast<LPARAM>(&message));
+            EnumChildWindows(box, find_text, reinterpret_cast<LPARAM>(&message));
             {
                 std::lock_guard<std::mutex> lock(mutex_);
-                caption_ = get_text(search.found);
+                caption_ = get_text(box);
                 text_ = message;
             }
             ++seen_;
-            answered = search.found;
-            PostMessageW(search.found, WM_COMMAND, MAKEWPARAM(answer_id_, BN_CLICKED),
-                         reinterpret_cast<LPARAM>(GetDlgItem(search.found, answer_id_)));
+            answered = box;
+            PostMessageW(box, WM_COMMAND, MAKEWPARAM(answer_id_, BN_CLICKED),
+                         reinterpret_cast<LPARAM>(GetDlgItem(box, answer_id_)));
         }
         Sleep(10);
     }

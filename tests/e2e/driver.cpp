@@ -178,22 +178,6 @@ bool pump_until(const std::function<bool()>& pred, int timeout_ms) {
     }
 }
 
-std::wstring widen(const std::string& s) {
-    if (s.empty()) return std::wstring();
-    int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
-    std::wstring out(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), &out[0], n);
-    return out;
-}
-
-std::string narrow(const std::wstring& s) {
-    if (s.empty()) return std::string();
-    int n = WideCharToMultiByte(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), &out[0], n, nullptr, nullptr);
-    return out;
-}
-
 std::wstring windows_path(const std::string& path) {
     std::wstring wide = widen(path);
     if (wide.empty() || wide[0] != L'/') return wide;

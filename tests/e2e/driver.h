@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/json.h"
+#include "core/text.h"
 
 namespace e2e {
 
@@ -47,8 +48,8 @@ struct Event {
 bool pump_until(const std::function<bool()>& pred, int timeout_ms);
 void pump_for(int ms);
 
-std::wstring widen(const std::string& s);
-std::string narrow(const std::wstring& s);
+inline std::wstring widen(const std::string& s) { return text::to_wide(s); }
+inline std::string narrow(const std::wstring& s) { return text::to_utf8(s); }
 // A Unix path as Wine's drive Z: sees it; Windows paths pass unchanged.
 std::wstring windows_path(const std::string& path);
 
