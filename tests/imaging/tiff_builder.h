@@ -30,17 +30,12 @@ public:
         put8(le_ ? 'I' : 'M');
         put8(le_ ? 'I' : 'M');
         put16(big_ ? 43 : 42);
-        size_t first_slot;
         if (big_) {
-            put16(8);
+            put16(8);  // offset size
             put16(0);
-            first_slot = out_.size();
-            put64(0);
-        } else {
-            first_slot = out_.size();
-            put32(0);
         }
-        size_t prev_next_slot = first_slot;
+        size_t prev_next_slot = out_.size();
+        put_word(0);
         for (const PageSpec& page : pages) {
             std::vector<Field> fields = page.fields;
             if (!page.strips.empty()) {
@@ -74,9 +69,9 @@ public:
                 const Field& f = fields[i];
                 put16(f.tag);
                 put16(f.type);
-                if (big_) put64(count_of(f)); else put32(uint32_t(count_of(f)));
+                put_word(count_of(f));
                 if (value_offsets[i]) {
-                    if (big_) put64(value_offsets[i]); else put32(uint32_t(value_offsets[i]));
+                    put_word(value_offsets[i]);
                 } else {
                     const size_t start = out_.size();
                     put_values(f);
@@ -84,7 +79,7 @@ public:
                 }
             }
             prev_next_slot = out_.size();
-            if (big_) put64(0); else put32(0);
+            put_word(0);
         }
         return out_;
     }
@@ -115,11 +110,13 @@ private:
     void put16(uint16_t v) { putn(v, 2); }
     void put32(uint32_t v) { putn(v, 4); }
     void put64(uint64_t v) { putn(v, 8); }
+    void put_word(uint64_t v) { putn(v, int(word())); }  // counts and offsets: 4 bytes, BigTIFF 8
     void putn(uint64_t v, int n) {
-        for (int i = 0; i < n; ++i) out_.push_back(uint8_t(v >> (8 * (le_ ? i : n - 1 - i))));
+        out_.resize(out_.size() + size_t(n));
+        write_at(out_.size() - size_t(n), v, n);
     }
-    void patch(size_t pos, uint64_t v) {
-        const int n = big_ ? 8 : 4;
+    void patch(size_t pos, uint64_t v) { write_at(pos, v, int(word())); }
+    void write_at(size_t pos, uint64_t v, int n) {
         for (int i = 0; i < n; ++i) out_[pos + size_t(i)] = uint8_t(v >> (8 * (le_ ? i : n - 1 - i)));
     }
 
