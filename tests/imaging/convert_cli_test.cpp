@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -36,21 +37,13 @@ CliRun dorvane(const TempDir& dir, const std::string& args) {
     const auto o = testing_support::read_bytes(out);
     r.out.assign(o.begin(), o.end());
     const auto e = testing_support::read_bytes(err);
-    const std::string text(e.begin(), e.end());
+    std::istringstream text(std::string(e.begin(), e.end()));
     static const std::regex stamp("^\\[[0-9]{2}:[0-9]{2}:[0-9]{2}\\] (.*)$");
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        const std::string line = text.substr(start, end - start);
+    for (std::string line; std::getline(text, line);) {
         std::smatch m;
-        if (std::regex_match(line, m, stamp)) {
-            r.lines.push_back(m[1]);
-        } else {
-            r.lines.push_back(line);
-            r.all_stamped = false;
-        }
-        start = end + 1;
+        const bool stamped = std::regex_match(line, m, stamp);
+        r.lines.push_back(stamped ? m[1].str() : line);
+        r.all_stamped = r.all_stamped && stamped;
     }
     return r;
 }
