@@ -235,6 +235,12 @@ TEST(Ccitt, Group3TwoDimensional) {
         {"tag_1_twice", first + EOL + "1 1000 11 1000", {0x18, 0x18}},
         {"no_eol_is_one_dimensional", "1000 11 1000" + EOL + "0 1 1 1", {0x18, 0x18}},
         {"2d_line_failing_stops", first + EOL + "0 " + EOL, {0x18, 0x00}},
+        // Row 1 is a partial one-dimensional line (white 2, black 3, then no code); row 2 copies
+        // it with V0 codes.
+        {"reference_is_the_painted_partial_row", EOL + "1 0111 10 00000000" + EOL + "0 1 1 1", {0x38, 0x38}},
+        // Row 1 decodes to the list 0, 0, 8 but paints nothing: the reference is empty, so a lone
+        // V0 in row 2 runs white to the width (Group 4 would have turned it black).
+        {"reference_is_not_the_decoded_list", EOL + "0 001 00110101 0000110111 1" + EOL + "0 1", {0x00, 0x00}},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -242,17 +248,6 @@ TEST(Ccitt, Group3TwoDimensional) {
     }
     // With two_dimensional false there is no tag bit: "01000" reads as white 11, a white row.
     EXPECT_EQ(g3(EOL + "0 1000 11 1000", 8, 1, false), (Bytes{0x00}));
-}
-
-TEST(Ccitt, Group3ReferenceComesFromThePaintedRow) {
-    // Row 1 is a partial one-dimensional line (white 2, black 3, then no code); row 2 copies it
-    // with V0 codes.
-    std::string text = EOL + "1 0111 10 00000000" + EOL + "0 1 1 1";
-    EXPECT_EQ(g3(text, 8, 2, true), (Bytes{0x38, 0x38}));
-    // Row 1 decodes to the list 0, 0, 8 but paints nothing: the reference is empty, so a lone
-    // V0 in row 2 runs white to the width (Group 4 would have turned it black).
-    text = EOL + "0 001 00110101 0000110111 1" + EOL + "0 1";
-    EXPECT_EQ(g3(text, 8, 2, true), (Bytes{0x00, 0x00}));
 }
 
 TEST(Ccitt, ByteAlignedRowsForCompression2) {
