@@ -119,21 +119,12 @@ TEST(Json, RejectsInvalidTable) {
     }
 }
 
-TEST(Json, EndOfTextMessageEndsAtTheNulByte) {
-    try {
-        json::parse("");
-        FAIL();
-    } catch (const std::runtime_error& e) {
-        EXPECT_STREQ(e.what(), "Unexpected char: ");
-    }
-}
-
 TEST(Json, NumberConversionErrorsComeFromStod) {
-    EXPECT_THROW(json::parse("-"), std::invalid_argument);
     EXPECT_THROW(json::parse("-x"), std::invalid_argument);
     EXPECT_THROW(json::parse("1e999"), std::out_of_range);
     try {
         json::parse("-");
+        ADD_FAILURE() << "no exception";
     } catch (const std::invalid_argument& e) {
         EXPECT_STREQ(e.what(), "stod");
     }
@@ -150,9 +141,7 @@ TEST(Json, DeepNestingThrowsInsteadOfOverflowing) {
     std::string objects;
     for (int i = 0; i < 100000; ++i) objects += "{\"a\":";
     EXPECT_THROW(json::parse(objects), std::runtime_error);
-}
-
-TEST(Json, NestingUpToTheLimitParses) {
+    // Up to the limit still parses.
     for (int levels : {511, json::MAX_DEPTH}) {
         SCOPED_TRACE(levels);
         const std::string text = std::string(levels, '[') + std::string(levels, ']');
@@ -196,20 +185,13 @@ TEST(Json, DepthCountsOpenContainersOnly) {
     EXPECT_EQ(json::parse(text).as_array().size(), 5001u);
 }
 
-TEST(Json, GetStringFallsBackWithoutConverting) {
-    const Value obj = json::parse(R"({"s":"text","n":5,"b":true,"z":null,"o":{}})");
+TEST(Json, GettersFallBackWithoutConverting) {
+    const Value obj = json::parse(R"({"s":"text","n":5,"b":true,"z":null,"o":{},"a":[1]})");
     EXPECT_EQ(obj.get_string("s", "fb"), "text");
-    EXPECT_EQ(obj.get_string("n", "fb"), "fb");
-    EXPECT_EQ(obj.get_string("b", "fb"), "fb");
-    EXPECT_EQ(obj.get_string("z", "fb"), "fb");
-    EXPECT_EQ(obj.get_string("o", "fb"), "fb");
-    EXPECT_EQ(obj.get_string("missing", "fb"), "fb");
+    for (const char* key : {"n", "b", "z", "o", "missing"}) EXPECT_EQ(obj.get_string(key, "fb"), "fb") << key;
     EXPECT_EQ(Value("s").get_string("s", "fb"), "fb");
     EXPECT_EQ(Value(Array{"s"}).get_string("0", "fb"), "fb");
-}
-
-TEST(Json, GetCopiesMemberOrGivesNull) {
-    const Value obj = json::parse(R"({"n":5,"a":[1]})");
+    // get() copies the member or gives null.
     EXPECT_EQ(obj.get("n"), Value(5));
     EXPECT_EQ(obj.get("a"), Value(Array{1}));
     EXPECT_TRUE(obj.get("missing").is_null());

@@ -109,18 +109,15 @@ TEST_F(ScanTest, SortsByteWiseWithoutDuplicates) {
     EXPECT_EQ(found, paths({"C.pdf", "Z/1.pdf", "_.pdf", "a.pdf", "b.pdf", "\xC3\xA7\xC3\xA3o.pdf"}));
 }
 
-TEST_F(ScanTest, MissingFolderGivesNothing) {
+TEST_F(ScanTest, MissingFolderGivesNothingAndScanFolderForAppendsFilesOnly) {
     EXPECT_TRUE(fileutils::scan_directory(path("missing"), PDF, 1).empty());
     EXPECT_TRUE(fileutils::list_subdirs(path("missing")).empty());
     EXPECT_TRUE(fileutils::list_dir(path("missing")).empty());
     std::vector<std::string> out = {"kept"};
     fileutils::scan_folder_for(path("missing"), PDF, out);
     EXPECT_EQ(out, std::vector<std::string>{"kept"});
-}
-
-TEST_F(ScanTest, ScanFolderForAppendsFilesOnly) {
+    // A real folder: its files only are appended.
     make({"one.pdf", "two.pdf/", "sub/three.pdf"});
-    std::vector<std::string> out = {"kept"};
     fileutils::scan_folder_for(root.path(), PDF, out);
     ASSERT_EQ(out.size(), 2u);
     EXPECT_EQ(out[0], "kept");
@@ -183,29 +180,23 @@ TEST(FileFormat, DetectsFromFirstBytesTable) {
     }
 }
 
-TEST(FileFormat, ContentDecidesNotTheName) {
+TEST(FileFormat, ContentDecidesNotTheNameAndUnreadableIsUnknown) {
     TempDir dir;
     write_text(dir.file(".tif"), "%PDF-1.7");
     EXPECT_EQ(fileutils::detect_format(dir.file(".tif")), FileFormat::Pdf);
     write_bytes(dir.file("scan.pdf"), {'I', 'I', 0x2A, 0x00});
     EXPECT_EQ(fileutils::detect_format(dir.file("scan.pdf")), FileFormat::Tiff);
-}
-
-TEST(FileFormat, UnreadablePathsAreUnknown) {
-    TempDir dir;
     EXPECT_EQ(fileutils::detect_format(dir.file("missing.pdf")), FileFormat::Unknown);
     EXPECT_EQ(fileutils::detect_format(dir.path()), FileFormat::Unknown);
     EXPECT_EQ(fileutils::detect_format(""), FileFormat::Unknown);
 }
 
 TEST(FileFormat, NamesTable) {
-    EXPECT_EQ(fileutils::format_name(FileFormat::Pdf), "PDF");
-    EXPECT_EQ(fileutils::format_name(FileFormat::Tiff), "TIFF");
-    EXPECT_EQ(fileutils::format_name(FileFormat::Png), "PNG");
-    EXPECT_EQ(fileutils::format_name(FileFormat::Jpeg), "JPEG");
-    EXPECT_EQ(fileutils::format_name(FileFormat::Bmp), "BMP");
-    EXPECT_EQ(fileutils::format_name(FileFormat::Unknown), "Desconhecido");
-    EXPECT_EQ(fileutils::format_name(static_cast<FileFormat>(42)), "Desconhecido");
+    const std::pair<FileFormat, const char*> rows[] = {
+        {FileFormat::Pdf, "PDF"},   {FileFormat::Tiff, "TIFF"},         {FileFormat::Png, "PNG"},
+        {FileFormat::Jpeg, "JPEG"}, {FileFormat::Bmp, "BMP"},           {FileFormat::Unknown, "Desconhecido"},
+        {static_cast<FileFormat>(42), "Desconhecido"}};
+    for (const auto& row : rows) EXPECT_EQ(fileutils::format_name(row.first), row.second);
     EXPECT_EQ(static_cast<int>(FileFormat::Bmp), 5);
 }
 

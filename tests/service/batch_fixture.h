@@ -35,23 +35,16 @@ struct Recorder {
 
     BatchCallbacks callbacks() {
         BatchCallbacks c;
-        c.log = [this](const std::string& s) {
-            std::lock_guard<std::mutex> lock(mutex);
-            logs.push_back(s);
-        };
-        c.status = [this](const std::string& s) {
-            std::lock_guard<std::mutex> lock(mutex);
-            statuses.push_back(s);
-        };
-        c.progress = [this](int d, int t) {
-            std::lock_guard<std::mutex> lock(mutex);
-            progress.emplace_back(d, t);
-        };
-        c.file_done = [this](const UploadOutcome& o) {
-            std::lock_guard<std::mutex> lock(mutex);
-            done.push_back(o);
-        };
+        c.log = [this](const std::string& s) { add(logs, s); };
+        c.status = [this](const std::string& s) { add(statuses, s); };
+        c.progress = [this](int d, int t) { add(progress, std::make_pair(d, t)); };
+        c.file_done = [this](const UploadOutcome& o) { add(done, o); };
         return c;
+    }
+    template <class T>
+    void add(std::vector<T>& list, const T& item) {
+        std::lock_guard<std::mutex> lock(mutex);
+        list.push_back(item);
     }
     std::vector<std::string> log_copy() {
         std::lock_guard<std::mutex> lock(mutex);
