@@ -59,12 +59,16 @@ std::string bin_path(const std::string& name) { return std::string(DORVANE_BIN_D
 
 RunResult run_program(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
                       int timeout_seconds) {
+    // Close-on-exec: the child keeps only the ends dup2'ed onto 1 and 2. Any other copy would be
+    // inherited by long-lived grandchildren (Wine's wineserver and services) and keep the pipe
+    // open after the program exits, so reading it to the end would never finish.
     int out_pipe[2], err_pipe[2];
-    if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0) throw std::runtime_error("pipe failed");
+    if (pipe2(out_pipe, O_CLOEXEC) != 0 || pipe2(err_pipe, O_CLOEXEC) != 0)
+        throw std::runtime_error("pipe failed");
     int pid = fork();
     if (pid < 0) throw std::runtime_error("fork failed");
     if (pid == 0) {
-        int null_fd = open("/dev/null", O_RDONLY);
+        int null_fd = open("/dev/null", O_RDONLY | O_CLOEXEC);
         dup2(null_fd, 0);
         dup2(out_pipe[1], 1);
         dup2(err_pipe[1], 2);
@@ -103,11 +107,11 @@ RunResult run_program(const std::vector<std::string>& argv, const std::map<std::
 
 DemoService::DemoService(const std::vector<std::string>& extra_args) {
     char log_template[] = "/tmp/dorvane_demo_log_XXXXXX";
-    int log_fd = mkstemp(log_template);
+    int log_fd = mkostemp(log_template, O_CLOEXEC);
     if (log_fd < 0) throw std::runtime_error("mkstemp failed");
     log_path_ = log_template;
     int out_pipe[2];
-    if (pipe(out_pipe) != 0) throw std::runtime_error("pipe failed");
+    if (pipe2(out_pipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
     std::vector<std::string> argv = {bin_path("dorvane-demo-service"), "--host", "127.0.0.1", "--port", "0"};
     argv.insert(argv.end(), extra_args.begin(), extra_args.end());
     pid_ = fork();
