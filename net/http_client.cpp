@@ -110,6 +110,12 @@ bool headers_are_safe(const std::map<std::string, std::string>& headers) {
     return true;
 }
 
+std::string refusal_before_send(const void* session, const std::map<std::string, std::string>& headers) {
+    if (session == nullptr) return "WinHTTP session not initialized";
+    if (!headers_are_safe(headers)) return "Invalid request header";
+    return "";
+}
+
 ParsedUrl split_url(const std::string& url) {
     const ParsedUrl failed;
     ParsedUrl out;

@@ -56,6 +56,10 @@ constexpr const char* USER_AGENT = "DorvaneClient/1.0";
 // False when any header name or value holds CR, LF or NUL, or a name is empty or holds ':'.
 bool headers_are_safe(const std::map<std::string, std::string>& headers);
 
+// The checks both platform clients make before touching the network: the transport error text
+// for a missing session or unsafe headers, empty when the exchange may go ahead.
+std::string refusal_before_send(const void* session, const std::map<std::string, std::string>& headers);
+
 class Client {
 public:
     Client();   // opens the platform session

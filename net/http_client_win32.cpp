@@ -60,14 +60,8 @@ Response Client::request(const std::wstring& method, const std::string& url,
                          const std::map<std::string, std::string>& headers,
                          const std::vector<uint8_t>& body, int timeout_seconds) {
     Response response;
-    if (session_ == nullptr) {
-        response.error = "WinHTTP session not initialized";
-        return response;
-    }
-    if (!headers_are_safe(headers)) {
-        response.error = "Invalid request header";
-        return response;
-    }
+    response.error = refusal_before_send(session_, headers);
+    if (!response.error.empty()) return response;
     const uint64_t started = sys::tick_count_ms();
     const ParsedUrl parsed = parse_url(url);
 
