@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "core/json.h"
+#include "core/sha256.h"
 #include "tools/digest.h"
 #include "tools/faults.h"
 #include "tools/form_parser.h"
@@ -250,7 +251,7 @@ void submit(const httplib::Request& req, const std::string& body, httplib::Respo
         return it == fields.end() ? std::string() : it->second.as_string();
     };
     // Hashing is most of the cost of a large upload here, so the file is hashed once.
-    const std::string file_sha256 = file ? demo::sha256_hex(file->data) : std::string();
+    const std::string file_sha256 = file ? sha256::hex(file->data) : std::string();
     if (file) {
         record["filename"] = file->filename;
         record["file_content_type"] = file->content_type;
@@ -335,7 +336,7 @@ void api_request(const httplib::Request& req, httplib::Response& res, const std:
     // Whole bodies are kept for small requests only; a large upload is described by its file's
     // hash in the submission record.
     if (!body.empty() && body.size() <= MAX_RECORDED_BODY) {
-        record["body_sha256"] = demo::sha256_hex(body);
+        record["body_sha256"] = sha256::hex(body);
         record["body_base64"] = demo::base64_encode(body);
     }
 
