@@ -110,6 +110,36 @@ bool headers_are_safe(const std::map<std::string, std::string>& headers) {
     return true;
 }
 
+namespace {
+
+void add_one_header(std::map<std::string, std::string>& headers, const std::string& line) {
+    if (starts_with_nocase(line, "http/")) {
+        headers.clear();
+        return;
+    }
+    const size_t colon = line.find(':');
+    if (colon == std::string::npos || colon == 0) return;
+    std::string name = line.substr(0, colon);
+    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const auto is_blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    size_t begin = colon + 1;
+    size_t end = line.size();
+    while (begin < end && is_blank(line[begin])) ++begin;
+    while (end > begin && is_blank(line[end - 1])) --end;
+    headers[name] = line.substr(begin, end - begin);
+}
+
+}  // namespace
+
+void add_header_lines(std::map<std::string, std::string>& headers, const std::string& lines) {
+    for (size_t at = 0; at < lines.size();) {
+        size_t end = lines.find('\n', at);
+        if (end == std::string::npos) end = lines.size();
+        add_one_header(headers, lines.substr(at, end - at));
+        at = end + 1;
+    }
+}
+
 std::string refusal_before_send(const void* session, const std::map<std::string, std::string>& headers) {
     if (session == nullptr) return "WinHTTP session not initialized";
     if (!headers_are_safe(headers)) return "Invalid request header";

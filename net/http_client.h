@@ -23,7 +23,15 @@ struct Response {
     int32_t status = 0;   // 0 when no response was received
     std::string body;     // raw bytes
     std::string error;    // transport error text; empty when the exchange completed
+    // The final answer's header fields, names in lower case (a repeated field keeps its last
+    // value); empty when no answer arrived. The service's pacing ("retry-after") is read here.
+    std::map<std::string, std::string> headers;
 };
+
+// Adds raw header lines ("Name: value", one or several, CR LF or LF between them) to `headers`;
+// a status line ("HTTP/1.1 100 Continue") starts the set anew, so only the final answer's fields
+// remain.
+void add_header_lines(std::map<std::string, std::string>& headers, const std::string& lines);
 
 struct ParsedUrl {
     bool secure = true;

@@ -25,7 +25,14 @@ bool global_init() {
 struct Sink {
     std::string body;
     bool too_large = false;
+    std::map<std::string, std::string> headers;
 };
+
+size_t take_header(char* data, size_t size, size_t count, void* user) {
+    const size_t n = size * count;
+    add_header_lines(static_cast<Sink*>(user)->headers, std::string(data, n));
+    return n;
+}
 
 size_t write_body(char* data, size_t size, size_t count, void* user) {
     auto* sink = static_cast<Sink*>(user);
@@ -146,6 +153,8 @@ Response Client::request(const std::wstring& method, const std::string& url,
     Sink sink;
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, write_body);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &sink);
+    curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, take_header);
+    curl_easy_setopt(h, CURLOPT_HEADERDATA, &sink);
 
     const auto started = std::chrono::steady_clock::now();
     const CURLcode code = curl_easy_perform(h);
@@ -169,6 +178,7 @@ Response Client::request(const std::wstring& method, const std::string& url,
         // stalled past the time-out) as far as it was read, without an error; so do we.
         response.status = static_cast<int32_t>(status);
         response.body = std::move(sink.body);
+        response.headers = std::move(sink.headers);
         return response;
     }
 

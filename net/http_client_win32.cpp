@@ -115,6 +115,19 @@ Response Client::request(const std::wstring& method, const std::string& url,
     WinHttpQueryHeaders(request.h, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                         WINHTTP_HEADER_NAME_BY_INDEX, &status, &status_size, WINHTTP_NO_HEADER_INDEX);
 
+    std::map<std::string, std::string> fields;
+    DWORD raw_size = 0;
+    WinHttpQueryHeaders(request.h, WINHTTP_QUERY_RAW_HEADERS_CRLF, WINHTTP_HEADER_NAME_BY_INDEX, WINHTTP_NO_OUTPUT_BUFFER,
+                        &raw_size, WINHTTP_NO_HEADER_INDEX);
+    if (raw_size > 0) {
+        std::wstring raw(raw_size / sizeof(wchar_t) + 1, L'\0');
+        if (WinHttpQueryHeaders(request.h, WINHTTP_QUERY_RAW_HEADERS_CRLF, WINHTTP_HEADER_NAME_BY_INDEX, raw.data(),
+                                &raw_size, WINHTTP_NO_HEADER_INDEX)) {
+            raw.resize(raw_size / sizeof(wchar_t));
+            add_header_lines(fields, text::to_utf8(raw));
+        }
+    }
+
     // Each read is bounded by the receive time-out; the deadline bounds the sum, so a body that
     // trickles in just fast enough never holds the worker for ever.
     const uint64_t bound_ms = static_cast<uint64_t>(timeout_ms > 0 ? timeout_ms : 0) * EXCHANGE_BOUND_FACTOR;
@@ -139,6 +152,7 @@ Response Client::request(const std::wstring& method, const std::string& url,
     }
     response.status = static_cast<int32_t>(status);
     response.body = std::move(received);
+    response.headers = std::move(fields);
     return response;
 }
 

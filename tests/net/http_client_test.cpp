@@ -40,6 +40,31 @@ TEST_F(HttpClientTest, StatusesComeBackWithBodyAndNoError) {
     }
 }
 
+// The pipeline paces its retries by the answer's Retry-After: the fields must reach the caller
+// under lower-case names, value trimmed, on both back ends.
+TEST_F(HttpClientTest, AnswerHeadersComeBackUnderLowerCaseNames) {
+    server.handle("GET", "/busy", [](const HttpRequest&) {
+        HttpReply reply = json_reply(503, "{}");
+        reply.headers.push_back({"Retry-After", "  120 "});
+        reply.headers.push_back({"X-Pace", "Sun, 06 Nov 1994 08:49:37 GMT"});
+        return reply;
+    });
+    const auto r = get("/busy");
+    EXPECT_EQ(r.status, 503);
+    EXPECT_EQ(r.headers.count("retry-after") ? r.headers.at("retry-after") : "(missing)", "120");
+    EXPECT_EQ(r.headers.count("x-pace") ? r.headers.at("x-pace") : "(missing)", "Sun, 06 Nov 1994 08:49:37 GMT");
+    EXPECT_EQ(r.headers.count("content-type"), 1u);
+}
+
+// An interim answer's fields must not leak into the final one.
+TEST(HttpHeaderLines, StatusLineStartsAnewAndBlanksAreTrimmed) {
+    std::map<std::string, std::string> h;
+    http::add_header_lines(h, "HTTP/1.1 100 Continue\r\nX-Old: 1\r\n\r\n");
+    http::add_header_lines(h, "HTTP/1.1 429 Too Many\r\nRETRY-after:\t7\r\nno colon here\r\n: empty name\r\n");
+    const std::map<std::string, std::string> expected = {{"retry-after", "7"}};
+    EXPECT_EQ(h, expected);
+}
+
 TEST_F(HttpClientTest, SendsOurHeadersAndNoBodyForGet) {
     const auto r = get("/api/operations", 10, {{"x-api-key", "k\xC3\xA9y-1"}});
     EXPECT_EQ(r.status, 404);
