@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "core/version.h"
 #include "service/api_client.h"
 #include "service/batch_uploader.h"
 
@@ -49,7 +50,7 @@ constexpr int IDC_CLEAR = 114;
 constexpr int IDI_APP_ICON = 101;
 
 constexpr const char* APP_NAME = "Dorvane API Client";
-constexpr const char* APP_VERSION = "1.0.0";
+constexpr const char* APP_VERSION = version::TEXT;
 constexpr const wchar_t* WINDOW_CLASS = L"DorvaneClientWnd";
 
 struct AppState {

@@ -5,6 +5,7 @@
 
 #include "cli/commands.h"
 #include "core/text.h"
+#include "core/version.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -19,10 +20,28 @@ std::vector<Command>& registry() {
 
 namespace {
 
+// The build's platform, for bug reports: the same version number ships for Windows and Linux.
+const char* platform_name() {
+#if defined(_WIN32) && defined(_WIN64)
+    return "Windows x64";
+#elif defined(_WIN32)
+    return "Windows x86";
+#elif defined(__linux__) && defined(__x86_64__)
+    return "Linux x86_64";
+#elif defined(__linux__) && defined(__aarch64__)
+    return "Linux aarch64";
+#elif defined(__linux__)
+    return "Linux";
+#else
+    return "POSIX";
+#endif
+}
+
 void print_usage(FILE* out) {
     std::fprintf(out, "Uso: dorvane COMANDO [opções]\n\nComandos:\n");
     for (const auto& c : cli::registry()) std::fprintf(out, "  %-12s %s\n", c.name, c.summary);
-    std::fprintf(out, "\nUse \"dorvane COMANDO --help\" para as opções de cada comando.\n");
+    std::fprintf(out, "\nUse \"dorvane COMANDO --help\" para as opções de cada comando");
+    std::fprintf(out, " e \"dorvane --version\" para a versão.\n");
 }
 
 int dispatch(const std::vector<std::string>& args) {
@@ -32,6 +51,10 @@ int dispatch(const std::vector<std::string>& args) {
     }
     if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
         print_usage(stdout);
+        return cli::EXIT_OK;
+    }
+    if (args[0] == "--version" || args[0] == "-V") {
+        std::printf("dorvane %s (%s)\n", version::TEXT, platform_name());
         return cli::EXIT_OK;
     }
     for (const auto& c : cli::registry()) {

@@ -7,6 +7,7 @@
 #include "app/layout.h"
 #include "app/theme.h"
 #include "core/text.h"
+#include "core/version.h"
 #include "window_fixture.h"
 
 namespace app_test {
@@ -158,7 +159,7 @@ TEST_F(ProductResources, ManifestAsksForCommonControls6Utf8AndPerMonitorDpi) {
     }
 }
 
-TEST_F(ProductResources, VersionIs1000WithProductNameAndDescription) {
+TEST_F(ProductResources, VersionIsTheProjectVersionWithProductNameAndDescription) {
     std::wstring path = text::to_wide(exe_path());
     DWORD size = GetFileVersionInfoSizeW(path.c_str(), nullptr);
     ASSERT_GT(size, 0u);
@@ -167,15 +168,19 @@ TEST_F(ProductResources, VersionIs1000WithProductNameAndDescription) {
     VS_FIXEDFILEINFO* fixed = nullptr;
     UINT length = 0;
     ASSERT_TRUE(VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
-    EXPECT_EQ(fixed->dwFileVersionMS, 0x00010000u);
-    EXPECT_EQ(fixed->dwFileVersionLS, 0u);
-    EXPECT_EQ(fixed->dwProductVersionMS, 0x00010000u);
-    EXPECT_EQ(fixed->dwProductVersionLS, 0u);
-    const std::pair<const wchar_t*, const char*> strings[] = {
+    // The project version (1.0.0 for this release) reaches the resource, not a number typed there.
+    const DWORD ms = static_cast<DWORD>(version::MAJOR) << 16 | static_cast<DWORD>(version::MINOR);
+    const DWORD ls = static_cast<DWORD>(version::PATCH) << 16;
+    EXPECT_EQ(fixed->dwFileVersionMS, ms);
+    EXPECT_EQ(fixed->dwFileVersionLS, ls);
+    EXPECT_EQ(fixed->dwProductVersionMS, ms);
+    EXPECT_EQ(fixed->dwProductVersionLS, ls);
+    const std::string quad = std::string(version::TEXT) + ".0";
+    const std::pair<const wchar_t*, std::string> strings[] = {
         {L"ProductName", "Dorvane"},
         {L"FileDescription", "Dorvane API Client - envio em massa de documentos"},
-        {L"FileVersion", "1.0.0.0"},
-        {L"ProductVersion", "1.0.0.0"},
+        {L"FileVersion", quad},
+        {L"ProductVersion", quad},
     };
     for (const auto& row : strings) {
         SCOPED_TRACE(text::to_utf8(row.first));

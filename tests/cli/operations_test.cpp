@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/json.h"
+#include "core/version.h"
 #include "net/http_client.h"
 #include "tools/demo_process.h"
 
@@ -186,6 +187,18 @@ TEST_F(OperationsCommandTest, HelpIsPrintedOnStdout) {
     RunResult top = run_program({bin_path("dorvane"), "--help"});
     EXPECT_EQ(top.exit_code, 0);
     EXPECT_NE(top.out.find("  operations   confere a API Key e lista as operações do serviço\n"), std::string::npos);
+}
+
+// Both spellings answer on stdout with the configured release, not a usage error (exit 64).
+TEST(VersionOption, NamesTheReleaseAndThePlatform) {
+    for (const char* option : {"--version", "-V"}) {
+        SCOPED_TRACE(option);
+        RunResult r = run_program({bin_path("dorvane"), option});
+        EXPECT_EQ(r.exit_code, 0);
+        EXPECT_EQ(r.err, "");
+        EXPECT_TRUE(std::regex_match(r.out, std::regex("dorvane [0-9]+\\.[0-9]+\\.[0-9]+ \\(Linux [a-z0-9_]+\\)\n"))) << r.out;
+        EXPECT_EQ(r.out.rfind(std::string("dorvane ") + version::TEXT + " (", 0), 0u) << r.out;
+    }
 }
 
 }  // namespace
