@@ -4,6 +4,7 @@
 #include <string>
 
 #include "core/fileutils.h"
+#include "core/sha256.h"
 #include "core/sys.h"
 #include "core/text.h"
 
@@ -16,6 +17,7 @@ namespace dorvane {
 namespace {
 
 constexpr int WAIT_SLICE_MS = 100;
+constexpr const char* SENT_AT_FORMAT = "%Y-%m-%dT%H:%M:%S";
 
 const char* const STOP_INVALID_KEY = "API Key inválida ou desativada — verifique a chave.";
 const char* const STOP_NO_CREDITS = "Créditos insuficientes para esta operação.";
@@ -54,6 +56,7 @@ UploadOutcome BatchUploader::process_one(const std::string& path, const std::str
     UploadOutcome out;
     out.file = path;
     out.name = name;
+    out.operation = options.operation_code;
     const std::string prefix = "[" + std::to_string(index) + "/" + std::to_string(total) + "] ";
     auto log = [&](const std::string& line) {
         if (callbacks.log) callbacks.log(line);
@@ -78,6 +81,14 @@ UploadOutcome BatchUploader::process_one(const std::string& path, const std::str
     if (data.empty()) return skip("falha ao ler o arquivo");
     // A file that grew after its size was checked must not get past the memory bound.
     if (data.size() > options.max_file_bytes) return skip(over_limit(data.size()));
+    // The digest is taken from the very bytes that are sent, so a file changed on disk meanwhile
+    // cannot be recorded with another content's fingerprint.
+    out.size = data.size();
+    {
+        sha256::Hasher hasher;
+        hasher.update(data.data(), data.size());
+        out.sha256 = hasher.finish_hex();
+    }
 
     log("[ENVIO] " + prefix + name + " (" + fileutils::format_size(size) + ")");
 
@@ -94,6 +105,7 @@ UploadOutcome BatchUploader::process_one(const std::string& path, const std::str
             return out;
         }
         out.attempts = attempt;
+        out.sent_at = sys::local_time(SENT_AT_FORMAT);
         SubmitResult r = client->submit_document(name, data, options.operation_code, options.await_result, 0, "");
 
         if (r.ok) {

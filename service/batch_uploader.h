@@ -35,6 +35,13 @@ struct UploadOutcome {
     int32_t attempts = 0;
     std::string error;
     json::Value response;
+    // What was sent, so that a later batch can tell that this content already reached this
+    // operation: the operation code, the bytes read for upload (0 until the file is read), their
+    // SHA-256 in hex, and the local time of the last attempt (ISO 8601; empty before one).
+    std::string operation;
+    uint64_t size = 0;
+    std::string sha256;
+    std::string sent_at;
 
     json::Value to_json() const;
 };

@@ -19,6 +19,33 @@ std::string json_twin(const std::string& jsonl_path) {
     return jsonl_path.substr(0, jsonl_path.size() - 6) + ".json";
 }
 
+// Fields that records gained later. They are written after the original ones, in this order, so
+// the original fields keep their places for readers that relied on them.
+const char* const TRAILING_FIELDS[] = {"operation", "size", "sha256", "sentAt"};
+
+// The record's text as json::stringify would write it (`indent` and `level` alike), except that
+// the trailing fields come last.
+std::string record_text(const json::Value& record, int indent, int level) {
+    if (!record.is_object()) return json::stringify(record, indent, level);
+    json::Object head = record.as_object();
+    std::string tail;
+    const std::string item_pad(static_cast<size_t>(indent) * static_cast<size_t>(level + 1), ' ');
+    for (const char* key : TRAILING_FIELDS) {
+        auto it = head.find(key);
+        if (it == head.end()) continue;
+        tail += std::string(",") + (indent > 0 ? "\n" : "") + item_pad + json::stringify(json::Value(key)) + ":" +
+                (indent > 0 ? " " : "") + json::stringify(it->second, indent, level + 1);
+        head.erase(it);
+    }
+    // Records always hold the original fields, so the head is never the empty "{}".
+    if (tail.empty() || head.empty()) return json::stringify(record, indent, level);
+    std::string text = json::stringify(json::Value(std::move(head)), indent, level);
+    // Before the line break and padding that precede the closing brace.
+    const size_t close = text.size() - 1 - (indent > 0 ? 1 + static_cast<size_t>(indent) * static_cast<size_t>(level) : 0);
+    text.insert(close, tail);
+    return text;
+}
+
 }  // namespace
 
 json::Value UploadOutcome::to_json() const {
@@ -30,6 +57,10 @@ json::Value UploadOutcome::to_json() const {
     o["attempts"] = static_cast<int>(attempts);
     if (!error.empty()) o["error"] = error;
     if (!response.is_null()) o["response"] = response;
+    if (!operation.empty()) o["operation"] = operation;
+    if (size > 0) o["size"] = static_cast<double>(size);
+    if (!sha256.empty()) o["sha256"] = sha256;
+    if (!sent_at.empty()) o["sentAt"] = sent_at;
     return json::Value(std::move(o));
 }
 
@@ -58,7 +89,7 @@ BatchUploader::ResultsWriter::~ResultsWriter() = default;
 void BatchUploader::ResultsWriter::append(const UploadOutcome& outcome) {
     records.push_back(outcome.to_json());
     if (!file.is_open()) return;
-    const std::string line = json::stringify(records.back()) + "\n";
+    const std::string line = record_text(records.back(), 0, 0) + "\n";
     (void)file.write(line.data(), line.size());
     (void)file.flush();
 }
@@ -66,7 +97,11 @@ void BatchUploader::ResultsWriter::append(const UploadOutcome& outcome) {
 void BatchUploader::ResultsWriter::close() {
     file.close();
     if (records.empty() || results_path.size() < 6) return;
-    const std::string text = json::stringify(json::Value(records), 2);
+    std::string text = "[\n";
+    for (size_t i = 0; i < records.size(); ++i) {
+        text += "  " + record_text(records[i], 2, 1) + (i + 1 < records.size() ? ",\n" : "\n");
+    }
+    text += "]";
     (void)fileutils::write_file(json_twin(results_path), text.data(), text.size());
 }
 
