@@ -60,6 +60,11 @@ private:
     intptr_t handle_ = -1;  // HANDLE on Windows, fd elsewhere
 };
 
+// Moves a closed file over `to`, replacing a file of that name in one step, so that `to` is
+// always either the old file or the new one.
+[[nodiscard]] bool replace_file(const std::string& from, const std::string& to);
+bool remove_file(const std::string& path);
+
 // create() + one write + close(); true only when every byte was written.
 [[nodiscard]] bool write_file(const std::string& path, const void* data, size_t size);
 

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <climits>
 #include <cstdlib>
 #include <memory>
@@ -98,5 +99,11 @@ void OutFile::close() {
     ::close(static_cast<int>(handle_));
     handle_ = -1;
 }
+
+bool replace_file(const std::string& from, const std::string& to) {
+    return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool remove_file(const std::string& path) { return ::unlink(path.c_str()) == 0; }
 
 }  // namespace fileutils

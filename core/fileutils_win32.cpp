@@ -110,4 +110,11 @@ void OutFile::close() {
     handle_ = -1;
 }
 
+bool replace_file(const std::string& from, const std::string& to) {
+    return MoveFileExW(text::to_wide(from).c_str(), text::to_wide(to).c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+bool remove_file(const std::string& path) { return DeleteFileW(text::to_wide(path).c_str()) != 0; }
+
 }  // namespace fileutils

@@ -1,11 +1,11 @@
 // PDF 1.4 (ISO 32000-1 section 7.5: header, body, cross-reference table, trailer) with one image
-// XObject per page. The whole file is built in memory so that the cross-reference offsets are
-// exact, then written in one call.
+// XObject per page. The file is written as it is built, a page at a time: object numbers follow
+// from the page count alone, so the page tree can lead, and the offsets of the cross-reference
+// table are the byte counts written so far.
 #include "imaging/pdf_writer.h"
 
 #include <cstdio>
 #include <exception>
-#include <utility>
 
 #include "core/fileutils.h"
 #include "core/text.h"
@@ -93,11 +93,21 @@ std::string draw_image(uint16_t orientation, float page_w, float page_h) {
            entry(m.d, page_h) + " " + entry(m.e, page_w) + " " + entry(m.f, page_h) + " cm /Img Do Q";
 }
 
+// The buffer is written out once it holds this much; page pixels bypass it.
+constexpr size_t FLUSH_AT = 64 * 1024;
+
+constexpr const char* WRITE_FAILED = "Failed to write PDF";
+
+// The temporary file lives beside the target, so that the final rename stays on one volume.
+std::string temp_path_for(const std::string& path) { return path + ".dorvane-tmp"; }
+
 }  // namespace
+
+Writer::~Writer() { discard(); }
 
 void Writer::begin_obj(int id) {
     if (id >= 0 && size_t(id) >= offsets.size()) offsets.resize(size_t(id) + 1, 0);
-    if (id >= 0) offsets[size_t(id)] = buffer.size();
+    if (id >= 0) offsets[size_t(id)] = position();
     write(std::to_string(id) + " 0 obj\n");
 }
 
@@ -105,109 +115,149 @@ void Writer::end_obj() { write("endobj\n"); }
 
 void Writer::write(const std::string& s) { buffer.insert(buffer.end(), s.begin(), s.end()); }
 
-std::vector<uint8_t> Writer::build(const std::vector<tiff::Page>& pages) {
-    if (!assemble(pages, nullptr)) return {};
-    return buffer;
+bool Writer::fail(const std::string& message) {
+    error_ = message;
+    discard();
+    return false;
 }
 
-bool Writer::assemble(const std::vector<tiff::Page>& pages, std::vector<tiff::Page>* owned) {
+void Writer::discard() {
+    open_ = false;
+    if (file_.is_open()) {
+        file_.close();
+        (void)fileutils::remove_file(temp_path_);
+    }
+}
+
+bool Writer::flush() {
+    if (!file_.is_open() || buffer.empty()) return true;
+    if (!file_.write(buffer.data(), buffer.size())) return false;
+    flushed_ += buffer.size();
+    buffer.clear();
+    return true;
+}
+
+// Bytes that are too many to pass through the buffer: written straight after what it holds.
+bool Writer::emit(const uint8_t* data, size_t size) {
+    if (!file_.is_open()) {
+        buffer.insert(buffer.end(), data, data + size);
+        return true;
+    }
+    if (!flush() || !file_.write(data, size)) return false;
+    flushed_ += size;
+    return true;
+}
+
+bool Writer::start(size_t page_count) {
     buffer.clear();
     offsets.clear();
     next_id = 1;
-    if (pages.empty()) return false;
-    // A JPEG page whose size is known neither from its stream nor from its tags cannot be drawn;
-    // writing it would leave dangling objects, so nothing is written at all.
-    for (const tiff::Page& p : pages) {
-        const ImageSpec s = image_spec(p);
-        if (s.width <= 0 || s.height <= 0) return false;
-    }
-
-    // One allocation for the whole file: growing by doubling would briefly hold it twice.
-    size_t expected = 1024;
-    for (const tiff::Page& p : pages) expected += p.data.size() + 640;
-    buffer.reserve(expected);
-
+    flushed_ = 0;
+    error_.clear();
+    page_count_ = page_count;
+    pages_done_ = 0;
     static const char header[] = {'%', 'P', 'D', 'F', '-', '1', '.', '4', '\n', '%',
                                   '\xE2', '\xE3', '\xCF', '\xD3', '\n'};
     buffer.insert(buffer.end(), header, header + sizeof header);
 
+    // Object numbers: 1 catalogue, 2 page tree, then page, contents and image of each page.
     const int32_t catalog = 1, page_tree = 2;
-    next_id = 3;
-    std::vector<PageObjs> objs(pages.size());
-    for (PageObjs& o : objs) {
-        o.page = next_id++;
-        o.contents = next_id++;
-        o.image = next_id++;
-    }
-
+    next_id = int32_t(3 + 3 * page_count);
     begin_obj(catalog);
     write("<< /Type /Catalog /Pages " + std::to_string(page_tree) + " 0 R >>\n");
     end_obj();
 
     begin_obj(page_tree);
     write("<< /Type /Pages /Kids [");
-    for (const PageObjs& o : objs) write(" " + std::to_string(o.page) + " 0 R");
-    write(" ] /Count " + std::to_string(pages.size()) + " >>\n");
+    for (size_t i = 0; i < page_count; ++i) write(" " + std::to_string(3 + 3 * i) + " 0 R");
+    write(" ] /Count " + std::to_string(page_count) + " >>\n");
     end_obj();
+    open_ = true;
+    return true;
+}
 
-    for (size_t i = 0; i < pages.size(); ++i) {
-        const tiff::Page& p = pages[i];
-        const ImageSpec s = image_spec(p);
-        float w = float(s.width);
-        // Pixels that are taller than wide (a 204 x 98 dpi fax) keep their shape.
-        float h = float(double(s.height) * (p.aspect > 0 ? p.aspect : 1.0));
-        if (w > MAX_PAGE_UNITS) {
-            h *= MAX_PAGE_UNITS / w;
-            w = MAX_PAGE_UNITS;
-        }
-        if (h > MAX_PAGE_UNITS) {
-            w *= MAX_PAGE_UNITS / h;
-            h = MAX_PAGE_UNITS;
-        }
+bool Writer::begin(const std::string& path, size_t page_count) {
+    discard();
+    error_.clear();
+    if (page_count == 0) return fail(WRITE_FAILED);
+    path_ = path;
+    temp_path_ = temp_path_for(path);
+    if (!file_.create(temp_path_)) return fail(WRITE_FAILED);
+    start(page_count);
+    if (!flush()) return fail(WRITE_FAILED);
+    return true;
+}
 
-        begin_obj(objs[i].image);
-        std::string dict = "<< /Type /XObject /Subtype /Image /Width " + std::to_string(s.width) +
-                           " /Height " + std::to_string(s.height) + " /ColorSpace " +
-                           s.colour_space + " /BitsPerComponent " + std::to_string(s.bits);
-        if (s.filter) dict += std::string(" /Filter ") + s.filter;
-        dict += " /Length " + std::to_string(p.data.size()) + " >>\n";
-        write(dict);
-        write("stream\n");
-        buffer.insert(buffer.end(), p.data.begin(), p.data.end());
-        if (owned) std::vector<uint8_t>().swap((*owned)[i].data);
-        write("\nendstream\n");
-        end_obj();
+bool Writer::add_page(const tiff::Page& p) {
+    if (!open_ || pages_done_ >= page_count_) return fail(WRITE_FAILED);
+    const ImageSpec s = image_spec(p);
+    // A JPEG page whose size is known neither from its stream nor from its tags cannot be drawn.
+    if (s.width <= 0 || s.height <= 0) return fail(WRITE_FAILED);
+    if (position() + p.data.size() > max_bytes)
+        return fail("PDF grande demais: o arquivo passaria de " + std::to_string(max_bytes) + " bytes");
+    const int32_t page_tree = 2;
+    const int32_t page_id = int32_t(3 + 3 * pages_done_), contents_id = page_id + 1, image_id = page_id + 2;
 
-        // Orientations 5 to 8 show the stored rows as columns, so the page is turned with them;
-        // w and h stay the image's own extents, which is what the aspect scaling and cap are for.
-        const bool turned = p.orientation >= 5 && p.orientation <= 8;
-        const float page_w = turned ? h : w, page_h = turned ? w : h;
-        const std::string content_text = draw_image(p.orientation, page_w, page_h);
-        begin_obj(objs[i].contents);
-        write("<< /Length " + std::to_string(content_text.size()) + " >>\n");
-        write("stream\n");
-        write(content_text);
-        write("\nendstream\n");
-        end_obj();
-
-        char page_dict[512];
-        std::snprintf(page_dict, sizeof page_dict,
-                      "<< /Type /Page /Parent %d 0 R /MediaBox [0 0 %.2f %.2f] /Contents %d 0 R "
-                      "/Resources << /XObject << /Img %d 0 R >> >> >>\n",
-                      int(page_tree), double(page_w), double(page_h), int(objs[i].contents), int(objs[i].image));
-        begin_obj(objs[i].page);
-        write(page_dict);
-        end_obj();
+    float w = float(s.width);
+    // Pixels that are taller than wide (a 204 x 98 dpi fax) keep their shape.
+    float h = float(double(s.height) * (p.aspect > 0 ? p.aspect : 1.0));
+    if (w > MAX_PAGE_UNITS) {
+        h *= MAX_PAGE_UNITS / w;
+        w = MAX_PAGE_UNITS;
+    }
+    if (h > MAX_PAGE_UNITS) {
+        w *= MAX_PAGE_UNITS / h;
+        h = MAX_PAGE_UNITS;
     }
 
-    const size_t xref = buffer.size();
+    begin_obj(image_id);
+    std::string dict = "<< /Type /XObject /Subtype /Image /Width " + std::to_string(s.width) +
+                       " /Height " + std::to_string(s.height) + " /ColorSpace " + s.colour_space +
+                       " /BitsPerComponent " + std::to_string(s.bits);
+    if (s.filter) dict += std::string(" /Filter ") + s.filter;
+    dict += " /Length " + std::to_string(p.data.size()) + " >>\n";
+    write(dict);
+    write("stream\n");
+    if (!emit(p.data.data(), p.data.size())) return fail(WRITE_FAILED);
+    write("\nendstream\n");
+    end_obj();
+
+    // Orientations 5 to 8 show the stored rows as columns, so the page is turned with them;
+    // w and h stay the image's own extents, which is what the aspect scaling and cap are for.
+    const bool turned = p.orientation >= 5 && p.orientation <= 8;
+    const float page_w = turned ? h : w, page_h = turned ? w : h;
+    const std::string content_text = draw_image(p.orientation, page_w, page_h);
+    begin_obj(contents_id);
+    write("<< /Length " + std::to_string(content_text.size()) + " >>\n");
+    write("stream\n");
+    write(content_text);
+    write("\nendstream\n");
+    end_obj();
+
+    char page_dict[512];
+    std::snprintf(page_dict, sizeof page_dict,
+                  "<< /Type /Page /Parent %d 0 R /MediaBox [0 0 %.2f %.2f] /Contents %d 0 R "
+                  "/Resources << /XObject << /Img %d 0 R >> >> >>\n",
+                  int(page_tree), double(page_w), double(page_h), int(contents_id), int(image_id));
+    begin_obj(page_id);
+    write(page_dict);
+    end_obj();
+    ++pages_done_;
+    if (buffer.size() >= FLUSH_AT && !flush()) return fail(WRITE_FAILED);
+    return true;
+}
+
+bool Writer::finish() {
+    if (!open_ || pages_done_ != page_count_) return fail(WRITE_FAILED);
+    const int32_t catalog = 1;
+    const uint64_t xref = position();
     write("xref\n");
     write("0 " + std::to_string(next_id) + "\n");
     write("0000000000 65535 f \n");
     for (int32_t id = 1; id < next_id; ++id) {
         char entry[32];
-        const size_t off = size_t(id) < offsets.size() ? size_t(offsets[size_t(id)]) : 0;
-        std::snprintf(entry, sizeof entry, "%010zu 00000 n \n", off);
+        const unsigned long long off = size_t(id) < offsets.size() ? offsets[size_t(id)] : 0;
+        std::snprintf(entry, sizeof entry, "%010llu 00000 n \n", off);
         write(entry);
     }
     write("trailer\n");
@@ -215,38 +265,73 @@ bool Writer::assemble(const std::vector<tiff::Page>& pages, std::vector<tiff::Pa
     write("startxref\n");
     write(std::to_string(xref) + "\n");
     write("%%EOF\n");
+    if (position() > max_bytes)
+        return fail("PDF grande demais: o arquivo passaria de " + std::to_string(max_bytes) + " bytes");
+    open_ = false;
+    if (!file_.is_open()) return true;  // built in memory
+    if (!flush()) return fail(WRITE_FAILED);
+    file_.close();
+    if (!fileutils::replace_file(temp_path_, path_)) {
+        (void)fileutils::remove_file(temp_path_);
+        error_ = WRITE_FAILED;
+        return false;
+    }
     return true;
 }
 
+std::vector<uint8_t> Writer::build(const std::vector<tiff::Page>& pages) {
+    discard();
+    if (pages.empty()) return {};
+    start(pages.size());
+    for (const tiff::Page& p : pages)
+        if (!add_page(p)) return {};
+    if (!finish()) return {};
+    return buffer;
+}
+
 bool Writer::generate(const std::vector<tiff::Page>& pages, const std::string& path) {
-    if (!assemble(pages, nullptr)) return false;
-    return fileutils::write_file(path, buffer.data(), buffer.size());
+    if (pages.empty()) return false;
+    if (!begin(path, pages.size())) return false;
+    for (const tiff::Page& p : pages)
+        if (!add_page(p)) return false;
+    return finish();
 }
 
 bool Writer::generate(std::vector<tiff::Page>&& pages, const std::string& path) {
-    if (!assemble(pages, &pages)) return false;
-    return fileutils::write_file(path, buffer.data(), buffer.size());
+    if (pages.empty()) return false;
+    if (!begin(path, pages.size())) return false;
+    for (tiff::Page& p : pages) {
+        if (!add_page(p)) return false;
+        std::vector<uint8_t>().swap(p.data);
+    }
+    return finish();
 }
 
 bool convert_tiff_to_pdf(const std::string& tiff_path, const std::string& pdf_path, std::string& error) {
     try {
-        std::vector<tiff::Page> pages;
-        {
-            const std::vector<uint8_t> bytes = text::read_all(tiff_path);
-            if (bytes.empty()) {
-                error = "Não foi possível ler o arquivo: " + tiff_path;
-                return false;
-            }
-            tiff::Reader reader;
-            pages = reader.read(bytes.data(), bytes.size());
-        }  // the file's bytes are released before the PDF is built
-        if (pages.empty()) {
+        const std::vector<uint8_t> bytes = text::read_all(tiff_path);
+        if (bytes.empty()) {
+            error = "Não foi possível ler o arquivo: " + tiff_path;
+            return false;
+        }
+        tiff::Reader reader;
+        const size_t count = reader.open(bytes.data(), bytes.size());
+        if (count == 0) {
             error = "No readable pages in TIFF";
             return false;
         }
+        // One decoded page at a time; the first is decoded before the output is touched, so a
+        // file that fails at once reports its own fault rather than the output's.
         Writer writer;
-        if (!writer.generate(std::move(pages), pdf_path)) {
-            error = "Failed to write PDF";
+        for (size_t i = 0; i < count; ++i) {
+            const tiff::Page page = reader.read_page(i);
+            if ((i == 0 && !writer.begin(pdf_path, count)) || !writer.add_page(page)) {
+                error = writer.error();
+                return false;
+            }
+        }
+        if (!writer.finish()) {
+            error = writer.error();
             return false;
         }
         return true;

@@ -10,31 +10,65 @@
 #include <string>
 #include <vector>
 
+#include "core/fileutils.h"
 #include "imaging/tiff_reader.h"
 
 namespace pdf {
 
+// Largest PDF written: cross-reference offsets have 10 digits.
+constexpr uint64_t MAX_PDF_BYTES = 9999999999ULL;
+
 class Writer {
 public:
+    Writer() = default;
+    ~Writer();
+    Writer(const Writer&) = delete;
+    Writer& operator=(const Writer&) = delete;
+
+    // Page at a time: begin() creates a temporary file beside `path` and writes the catalogue
+    // and page tree for `page_count` pages; add_page() writes one page, its pixels straight from
+    // the page to the file; finish() writes the cross-reference table and puts the file in place
+    // of `path`. Until finish() succeeds, whatever is at `path` stays untouched; any failure, or
+    // a writer dropped before finish(), removes the temporary file. After a false, error() says
+    // why and the writer takes no more pages.
+    [[nodiscard]] bool begin(const std::string& path, size_t page_count);
+    [[nodiscard]] bool add_page(const tiff::Page& page);
+    [[nodiscard]] bool finish();
+    const std::string& error() const { return error_; }
+
+    // Whole documents through the same steps.
     [[nodiscard]] bool generate(const std::vector<tiff::Page>& pages, const std::string& path);
-    // The same, releasing each page's pixels once they are in the buffer, so the pages and the
-    // file are not held twice in memory.
+    // The same, releasing each page's pixels once they are written.
     [[nodiscard]] bool generate(std::vector<tiff::Page>&& pages, const std::string& path);
-    // The bytes generate() would write (for tests and in-memory use).
+    // The bytes generate() would write, built in memory (for tests and in-memory use); empty when
+    // generate() would fail.
     std::vector<uint8_t> build(const std::vector<tiff::Page>& pages);
 
     void begin_obj(int id);
     void end_obj();
     void write(const std::string& s);
 
+    // Bytes not yet written to the file (with build(), the whole document).
     std::vector<uint8_t> buffer;
     std::vector<uint64_t> offsets;
     int32_t next_id = 1;
+    // Ceiling on the file's size; tests lower it.
+    uint64_t max_bytes = MAX_PDF_BYTES;
 
 private:
-    // Fills `buffer`; false (nothing to write) for no pages or a page without a usable size.
-    // `owned`, when given, is `pages` itself: each page's data is freed after it is copied.
-    bool assemble(const std::vector<tiff::Page>& pages, std::vector<tiff::Page>* owned);
+    bool start(size_t page_count);
+    bool emit(const uint8_t* data, size_t size);
+    bool flush();
+    bool fail(const std::string& message);
+    void discard();
+    uint64_t position() const { return flushed_ + buffer.size(); }
+
+    fileutils::OutFile file_;
+    std::string path_, temp_path_;
+    uint64_t flushed_ = 0;  // bytes already in the file
+    size_t page_count_ = 0, pages_done_ = 0;
+    bool open_ = false;  // between a good begin() and finish()
+    std::string error_;
 };
 
 [[nodiscard]] bool convert_tiff_to_pdf(const std::string& tiff_path, const std::string& pdf_path,

@@ -342,9 +342,19 @@ double Reader::rational(const IFD& ifd, uint16_t tag) const {
 }
 
 std::vector<Page> Reader::read(const uint8_t* bytes, size_t length) {
+    std::vector<Page> pages;
+    const size_t count = open(bytes, length);
+    pages.reserve(count);
+    for (size_t i = 0; i < count; ++i) pages.push_back(read_page(i));
+    return pages;
+}
+
+size_t Reader::open(const uint8_t* bytes, size_t length) {
     data = bytes;
     size = length;
     big_tiff = false;
+    page_dirs_.clear();
+    decoded_total_ = 0;
     if (size < 8) fail("File too small for TIFF");
     if (data[0] == 'I' && data[1] == 'I') {
         little_endian = true;
@@ -367,11 +377,10 @@ std::vector<Page> Reader::read(const uint8_t* bytes, size_t length) {
             first = big_first;
         }
     }
-    std::vector<Page> pages;
-    if (first == 0) return pages;
+    if (first == 0) return 0;
 
-    // The chain is walked first; only offsets are kept, each directory is read when its page is
-    // built, so a chain of huge directories never sits in memory at once.
+    // The chain is walked first; only offsets are kept, each directory is read again when its
+    // page is built, so a chain of huge directories never sits in memory at once.
     std::vector<uint32_t> chain;
     uint64_t offset = first;
     while (offset < size) {
@@ -380,38 +389,61 @@ std::vector<Page> Reader::read(const uint8_t* bytes, size_t length) {
         if (chain.size() > 1000 || next == 0) break;
         offset = next;
     }
-
-    // A chain that loops yields the same directory again; its page is copied rather than decoded
-    // again (a directory that gave no page gives none again), with the same memory accounting.
-    struct Seen {
-        long page = -1;
-        uint64_t charged = 0;
-    };
-    std::map<uint32_t, Seen> seen;
-    uint64_t decoded_total = 0;
+    // A chain that loops yields the same directory, and so the same page, again.
+    std::map<uint32_t, bool> seen;
     for (uint32_t off : chain) {
         const auto it = seen.find(off);
-        if (it != seen.end()) {
-            if (it->second.page < 0) continue;
-            add_decoded(decoded_total, it->second.charged, decoded_limit, pages.size() + 1);
-            Page copy = pages[size_t(it->second.page)];
-            pages.push_back(std::move(copy));
-            continue;
-        }
-        const size_t before = pages.size();
-        const uint64_t total_before = decoded_total;
-        read_page(read_ifd(off), pages, decoded_total);
-        Seen s;
-        if (pages.size() > before) {
-            s.page = long(before);
-            s.charged = decoded_total - total_before;
-        }
-        seen[off] = s;
+        const bool page = it != seen.end() ? it->second : gives_page(read_ifd(off));
+        seen[off] = page;
+        if (page) page_dirs_.push_back(off);
     }
-    return pages;
+    return page_dirs_.size();
 }
 
-void Reader::read_jpeg_page(const IFD& ifd, std::vector<Page>& pages, uint64_t& decoded_total) const {
+Page Reader::read_page(size_t index) {
+    if (index >= page_dirs_.size()) throw std::out_of_range("tiff::Reader::read_page");
+    const IFD ifd = read_ifd(page_dirs_[index]);
+    Page page;
+    const uint32_t compression = get_value(ifd, TAG_COMPRESSION, 1);
+    const bool got = compression == 6 || compression == 7 ? decode_jpeg_page(ifd, index + 1, page)
+                                                          : decode_page(ifd, index + 1, page);
+    // gives_page() said this directory makes a page or an error, and it made neither.
+    if (!got) throw std::logic_error("tiff::Reader: directory without the page it promised");
+    return page;
+}
+
+// The checks of decode_page() and decode_jpeg_page() that end without a page and without a
+// message, in their order; a directory that would fail instead counts as a page, so that its
+// error comes when its turn comes.
+bool Reader::gives_page(const IFD& ifd) const {
+    const uint32_t compression = get_value(ifd, TAG_COMPRESSION, 1);
+    if (compression == 6 || compression == 7) {
+        std::vector<Span> spans = strip_spans(ifd, TAG_STRIP_OFFSETS, TAG_STRIP_BYTE_COUNTS, nullptr);
+        auto empty = [](const Span& s) { return s.length == 0; };
+        spans.erase(std::remove_if(spans.begin(), spans.end(), empty), spans.end());
+        if (spans.empty()) {
+            spans = strip_spans(ifd, TAG_TILE_OFFSETS, TAG_TILE_BYTE_COUNTS, nullptr);
+            spans.erase(std::remove_if(spans.begin(), spans.end(), empty), spans.end());
+            if (spans.size() > 1) return true;  // JPEG in tiles: refused
+        }
+        if (!spans.empty() && spans[0].length >= 2 && data[spans[0].offset] == 0xFF &&
+            data[spans[0].offset + 1] == 0xD8)
+            return true;
+        const uint32_t off = get_value(ifd, TAG_JPEG_IF_OFFSET, 0);
+        const uint32_t len = get_value(ifd, TAG_JPEG_IF_LENGTH, 0);
+        return !(off == 0 || len == 0 || uint64_t(off) + len > size || len < 2 || data[off] != 0xFF ||
+                 data[off + 1] != 0xD8);
+    }
+    if (get_value(ifd, TAG_IMAGE_WIDTH, 0) == 0 || get_value(ifd, TAG_IMAGE_LENGTH, 0) == 0) return false;
+    const uint32_t bps = get_value(ifd, TAG_BITS_PER_SAMPLE, 1);
+    const uint32_t predictor = get_value(ifd, TAG_PREDICTOR, 1);
+    if ((bps != 1 && bps != 8) || (predictor != 1 && predictor != 2)) return true;
+    if (strip_spans(ifd, TAG_STRIP_OFFSETS, TAG_STRIP_BYTE_COUNTS, nullptr).empty())
+        return find(ifd, TAG_TILE_OFFSETS) != nullptr;
+    return supported_compression(compression);
+}
+
+bool Reader::decode_jpeg_page(const IFD& ifd, size_t page_number, Page& page) {
     std::vector<std::vector<uint8_t>> pieces;
     size_t total = 0;
     for (const Span& s : strip_spans(ifd, TAG_STRIP_OFFSETS, TAG_STRIP_BYTE_COUNTS, nullptr)) {
@@ -437,7 +469,7 @@ void Reader::read_jpeg_page(const IFD& ifd, std::vector<Page>& pages, uint64_t& 
         const uint32_t len = get_value(ifd, TAG_JPEG_IF_LENGTH, 0);
         if (off == 0 || len == 0 || uint64_t(off) + len > size || len < 2 || data[off] != 0xFF ||
             data[off + 1] != 0xD8)
-            return;
+            return false;
         pieces.emplace_back(data + off, data + off + len);
     }
 
@@ -460,9 +492,8 @@ void Reader::read_jpeg_page(const IFD& ifd, std::vector<Page>& pages, uint64_t& 
     const bool rgb_coded = get_value(ifd, TAG_PHOTOMETRIC, 6) == PHOTO_RGB;
     uint64_t stream_bytes = tables.size() + 64;  // room for the markers assemble_jpeg adds
     for (const auto& piece : pieces) stream_bytes += piece.size() + 2;
-    add_decoded(decoded_total, stream_bytes, decoded_limit, pages.size() + 1);
+    add_decoded(decoded_total_, stream_bytes, decoded_limit, page_number);
 
-    Page page;
     page.kind = PageKind::Jpeg;
     page.width = get_value(ifd, TAG_IMAGE_WIDTH, 0);
     page.height = get_value(ifd, TAG_IMAGE_LENGTH, 0);
@@ -476,15 +507,11 @@ void Reader::read_jpeg_page(const IFD& ifd, std::vector<Page>& pages, uint64_t& 
     const double xr = rational(ifd, TAG_X_RESOLUTION), yr = rational(ifd, TAG_Y_RESOLUTION);
     if (xr > 0 && yr > 0) page.aspect = xr / yr;
     page.orientation = read_orientation(*this, ifd);
-    pages.push_back(std::move(page));
+    return true;
 }
 
-void Reader::read_page(const IFD& ifd, std::vector<Page>& pages, uint64_t& decoded_total) const {
+bool Reader::decode_page(const IFD& ifd, size_t page_number, Page& page) {
     const uint32_t compression = get_value(ifd, TAG_COMPRESSION, 1);
-    if (compression == 6 || compression == 7) {
-        read_jpeg_page(ifd, pages, decoded_total);
-        return;
-    }
     const uint32_t width = get_value(ifd, TAG_IMAGE_WIDTH, 0);
     const uint32_t height = get_value(ifd, TAG_IMAGE_LENGTH, 0);
     // TIFF 6.0 makes 1 the default; bilevel writers such as Pillow leave the tag out.
@@ -493,7 +520,7 @@ void Reader::read_page(const IFD& ifd, std::vector<Page>& pages, uint64_t& decod
     const uint32_t predictor = get_value(ifd, TAG_PREDICTOR, 1);
     const bool has_photometric = find(ifd, TAG_PHOTOMETRIC) != nullptr;
     uint32_t photometric = get_value(ifd, TAG_PHOTOMETRIC, 0);
-    if (width == 0 || height == 0) return;
+    if (width == 0 || height == 0) return false;
     if (bps != 1 && bps != 8)
         fail("TIFF com " + std::to_string(bps) + " bits por amostra não é suportado");
     if (predictor != 1 && predictor != 2)
@@ -502,11 +529,10 @@ void Reader::read_page(const IFD& ifd, std::vector<Page>& pages, uint64_t& decod
     const std::vector<Span> spans = strip_spans(ifd, TAG_STRIP_OFFSETS, TAG_STRIP_BYTE_COUNTS, &dropped);
     if (spans.empty()) {
         if (find(ifd, TAG_TILE_OFFSETS)) fail("TIFF organizado em tiles não é suportado");
-        return;
+        return false;
     }
-    if (!supported_compression(compression)) return;
+    if (!supported_compression(compression)) return false;
 
-    const size_t page_number = pages.size() + 1;
     if (width > MAX_SIDE || height > MAX_SIDE)
         fail("TIFF grande demais: a página " + std::to_string(page_number) + " tem " +
              std::to_string(width) + " x " + std::to_string(height) + " pixels");
@@ -560,7 +586,7 @@ void Reader::read_page(const IFD& ifd, std::vector<Page>& pages, uint64_t& decod
     const uint64_t out_need = kind == PageKind::Rgb       ? uint64_t(width) * height * 3
                               : kind == PageKind::Gray    ? uint64_t(width) * height
                                                           : (uint64_t(width) + 7) / 8 * height;
-    add_decoded(decoded_total, std::max(plane_need * planes, out_need), decoded_limit, page_number);
+    add_decoded(decoded_total_, std::max(plane_need * planes, out_need), decoded_limit, page_number);
 
     uint32_t rows_per_strip = get_value(ifd, TAG_ROWS_PER_STRIP, height);
     if (rows_per_strip == 0 || rows_per_strip > height) rows_per_strip = height;
@@ -593,7 +619,6 @@ void Reader::read_page(const IFD& ifd, std::vector<Page>& pages, uint64_t& decod
         }
     }
 
-    Page page;
     page.width = width;
     page.height = height;
     page.kind = kind;
@@ -651,7 +676,7 @@ void Reader::read_page(const IFD& ifd, std::vector<Page>& pages, uint64_t& decod
             for (size_t y = 0; y < height; ++y) page.data[y * stride + stride - 1] &= mask;
         }
     }
-    pages.push_back(std::move(page));
+    return true;
 }
 
 }  // namespace tiff

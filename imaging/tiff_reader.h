@@ -52,7 +52,17 @@ public:
         uint32_t next = 0;
     };
 
+    // Every page of the file at once.
     std::vector<Page> read(const uint8_t* data, size_t size);
+
+    // Page at a time, so that only one decoded page need be in memory. open() reads the header
+    // and the directory chain and returns how many pages the file gives (directories that give
+    // none without a message are left out); read_page(i) then decodes page i. Read the pages in
+    // order, as read() does: the decoded-size ceiling counts every page read since open(). Each
+    // error of read() is raised by whichever of the two calls meets it, with the same message.
+    size_t open(const uint8_t* data, size_t size);
+    Page read_page(size_t index);
+    size_t page_count() const { return page_dirs_.size(); }
 
     IFD read_ifd(uint32_t offset) const;
     uint32_t get_value(const IFD& ifd, uint16_t tag, uint32_t def) const;
@@ -79,6 +89,10 @@ public:
     };
 
 private:
+    // Directory offset of each page, in chain order (a looping chain repeats its directories).
+    std::vector<uint32_t> page_dirs_;
+    uint64_t decoded_total_ = 0;
+
     std::vector<Span> strip_spans(const IFD& ifd, uint16_t offsets_tag, uint16_t counts_tag,
                                   bool* dropped) const;
     uint32_t next_ifd_offset(uint32_t offset) const;
@@ -86,8 +100,9 @@ private:
     uint64_t values_start(const Tag& t) const;
     uint32_t element(const Tag& t, uint64_t start, uint64_t i) const;
     double rational(const IFD& ifd, uint16_t tag) const;
-    void read_page(const IFD& ifd, std::vector<Page>& pages, uint64_t& decoded_total) const;
-    void read_jpeg_page(const IFD& ifd, std::vector<Page>& pages, uint64_t& decoded_total) const;
+    bool gives_page(const IFD& ifd) const;
+    bool decode_page(const IFD& ifd, size_t page_number, Page& page);
+    bool decode_jpeg_page(const IFD& ifd, size_t page_number, Page& page);
 };
 
 namespace detail {

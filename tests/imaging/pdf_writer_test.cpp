@@ -6,6 +6,10 @@
 #include <string>
 #include <vector>
 
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
 #include "core/fileutils.h"
 #include "imaging/pdf_writer.h"
 #include "support/support.h"
@@ -164,11 +168,65 @@ TEST(PdfWriter, GenerateWritesFileAndRefusesEmpty) {
     EXPECT_FALSE(fileutils::exists(out));
     const std::vector<tiff::Page> pages = {make_page(2, 2, tiff::PageKind::Gray, {1, 2, 3, 4})};
     ASSERT_TRUE(w.generate(pages, out));
-    EXPECT_EQ(testing_support::read_bytes(out), w.buffer);
+    EXPECT_EQ(testing_support::read_bytes(out), pdf::Writer().build(pages));
     // generate() starts afresh, so a writer can be reused.
     ASSERT_TRUE(w.generate(pages, out));
     EXPECT_EQ(testing_support::read_bytes(out), pdf::Writer().build(pages));
     EXPECT_FALSE(w.generate(pages, dir.file("missing-folder/out.pdf")));
+}
+
+// A conversion that fails after its first page is on disk must neither truncate nor replace the
+// file already at the output path, nor leave its temporary file behind.
+TEST(PdfWriter, FailureAfterFirstPageKeepsEarlierFile) {
+    TempDir dir;
+    const std::string out = dir.file("out.pdf");
+    const Bytes earlier = {'o', 'l', 'd'};
+    const tiff::Page page = make_page(64, 64, tiff::PageKind::Gray, Bytes(64 * 64, 7));
+    auto untouched = [&] {
+        EXPECT_EQ(testing_support::read_bytes(out), earlier);
+        EXPECT_FALSE(fileutils::exists(out + ".dorvane-tmp"));
+    };
+    testing_support::write_bytes(out, earlier);
+
+    // The size ceiling (lowered here) is met by the second page.
+    pdf::Writer w;
+    w.max_bytes = 6000;
+    ASSERT_TRUE(w.begin(out, 2));
+    ASSERT_TRUE(w.add_page(page));
+    EXPECT_TRUE(fileutils::exists(out + ".dorvane-tmp"));
+    EXPECT_FALSE(w.add_page(page));
+    EXPECT_EQ(w.error(), "PDF grande demais: o arquivo passaria de 6000 bytes");
+    EXPECT_FALSE(w.finish());
+    untouched();
+
+    // A writer dropped before finish() (an exception while decoding) cleans up after itself.
+    {
+        pdf::Writer dropped;
+        ASSERT_TRUE(dropped.begin(out, 2));
+        ASSERT_TRUE(dropped.add_page(page));
+    }
+    untouched();
+
+    // The second page of the TIFF lacks its data: the reader fails after page 1 was written.
+    const Bytes tiff = tiff_builder::Builder().build({{tiff_builder::image(2, 1, 8, 1, 1), {{0, 255}}},
+                                                      {tiff_builder::image(2, 2, 8, 1, 1), {{1, 2, 3}}}});
+    testing_support::write_bytes(dir.file("damaged.tif"), tiff);
+    std::string error;
+    EXPECT_FALSE(pdf::convert_tiff_to_pdf(dir.file("damaged.tif"), out, error));
+    EXPECT_EQ(error, "TIFF com dados incompletos na página 2 (esperado 4 bytes, obtido 3)");
+    untouched();
+
+#ifndef _WIN32
+    // A disk that refuses the bytes: the temporary file's name leads to /dev/full.
+    ASSERT_EQ(::symlink("/dev/full", (out + ".dorvane-tmp").c_str()), 0);
+    EXPECT_FALSE(pdf::Writer().generate({page}, out));
+    untouched();
+#endif
+
+    // A complete run replaces the file.
+    ASSERT_TRUE(pdf::Writer().generate({page}, out));
+    EXPECT_EQ(testing_support::read_bytes(out), pdf::Writer().build({page}));
+    EXPECT_FALSE(fileutils::exists(out + ".dorvane-tmp"));
 }
 
 // Byte-exact output of a small two-page file, kept as a golden file. UPDATE_GOLDEN=1 rewrites it.

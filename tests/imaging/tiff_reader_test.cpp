@@ -216,6 +216,21 @@ TEST(TiffReader, SilentlySkippedDirectories) {
     EXPECT_EQ(only(file).data, good);
 }
 
+// open() counts the pages before any is decoded; a directory that will fail still counts, so
+// that its error comes in its turn and not before an earlier page's own.
+TEST(TiffReader, PageAtATimeCountsAndFailsInTurn) {
+    const Bytes file = Builder().build({
+        {image(0, 2, 8, 1, 1), {{1}}},        // skipped without a message
+        {image(2, 1, 8, 1, 1), {{1, 2, 3}}},  // a page, with a spare byte
+        {image(2, 1, 8, 1, 1), {{1}}},        // incomplete when decoded
+        {image(2, 1, 4, 1, 1), {{1}}},        // refused, but only after that
+    });
+    tiff::Reader r;
+    ASSERT_EQ(r.open(file.data(), file.size()), 3u);
+    EXPECT_EQ(r.read_page(0).data, (Bytes{1, 2}));
+    EXPECT_EQ(read_error(file), "TIFF com dados incompletos na página 2 (esperado 2 bytes, obtido 1)");
+}
+
 TEST(TiffReader, StripPastTheEndGivesIncompleteMessage) {
     Bytes file = one_page(with(image(2, 2, 8, 1, 1), {{278, SHORT, {1}}}), {{1, 2}, {3, 4}});
     // Second strip's offset beyond the end of the file.
