@@ -39,9 +39,11 @@ std::vector<uint8_t> deflate_raw(const std::vector<uint8_t>& in, const Params& p
     return out;
 }
 
-size_t inflate_raw(const uint8_t* data, size_t length, std::vector<uint8_t>& out) {
+namespace {
+
+size_t inflate_with(int window_bits, const uint8_t* data, size_t length, std::vector<uint8_t>& out) {
     z_stream s{};
-    if (inflateInit2(&s, -15) != Z_OK) throw std::runtime_error("inflateInit2 failed");
+    if (inflateInit2(&s, window_bits) != Z_OK) throw std::runtime_error("inflateInit2 failed");
     s.next_in = const_cast<Bytef*>(data);
     s.avail_in = static_cast<uInt>(length);
     s.next_out = out.data();
@@ -51,6 +53,16 @@ size_t inflate_raw(const uint8_t* data, size_t length, std::vector<uint8_t>& out
     inflateEnd(&s);
     if (rc != Z_STREAM_END) throw std::runtime_error("zlib inflate failed");
     return produced;
+}
+
+}  // namespace
+
+size_t inflate_raw(const uint8_t* data, size_t length, std::vector<uint8_t>& out) {
+    return inflate_with(-15, data, length, out);
+}
+
+size_t inflate_zlib(const uint8_t* data, size_t length, std::vector<uint8_t>& out) {
+    return inflate_with(15, data, length, out);
 }
 
 }  // namespace zlib_oracle

@@ -27,4 +27,8 @@ std::vector<uint8_t> deflate_raw(const std::vector<uint8_t>& in, const Params& p
 // the number of bytes produced.
 size_t inflate_raw(const uint8_t* data, size_t length, std::vector<uint8_t>& out);
 
+// zlib's inflate of a zlib-wrapped stream (header and Adler-32 checked) into `out`, sized as
+// above; returns the number of bytes produced.
+size_t inflate_zlib(const uint8_t* data, size_t length, std::vector<uint8_t>& out);
+
 }  // namespace zlib_oracle
