@@ -34,7 +34,7 @@ namespace {
 
 const char* const USAGE =
     "Uso: dorvane send --operation CÓDIGO [--url URL] [--key CHAVE] [--await] [--results-dir PASTA]\n"
-    "                  [--yes] CAMINHO...\n"
+    "                  [--resend] [--yes] CAMINHO...\n"
     "\n"
     "Envia arquivos para uma operação do serviço, um de cada vez, como \"Enviar todos\" na janela.\n"
     "Cada CAMINHO é um arquivo ou uma pasta; uma pasta é varrida como \"Buscar\" faz (PDF, PNG e JPEG\n"
@@ -45,6 +45,8 @@ const char* const USAGE =
     "  --key CHAVE          API Key (padrão: DORVANE_API_KEY)\n"
     "  --await              aguarda o resultado de cada documento (modo síncrono)\n"
     "  --results-dir PASTA  pasta onde fica dorvane_results (padrão: a pasta atual)\n"
+    "  --resend             envia de novo também os arquivos que um envio anterior já entregou\n"
+    "                       para esta operação (por padrão eles são pulados)\n"
     "  --yes                envia sem pedir confirmação (obrigatório sem terminal)\n"
     "\n"
     "Ctrl+C cancela: o arquivo em envio termina e os resultados já gravados ficam; um segundo\n"
@@ -197,14 +199,15 @@ void print_block(const std::string& text) {
 
 int exit_status(const dorvane::BatchUploader::Summary& s, bool interrupted) {
     if (s.stopped) return cli::EXIT_STOPPED;
-    if (s.cancelled || (interrupted && s.succeeded < s.total)) return cli::EXIT_CANCELLED;
-    return s.succeeded == s.total ? cli::EXIT_OK : cli::EXIT_SOME_FAILED;
+    if (s.cancelled || (interrupted && s.succeeded + s.already_sent < s.total)) return cli::EXIT_CANCELLED;
+    return s.succeeded + s.already_sent == s.total ? cli::EXIT_OK : cli::EXIT_SOME_FAILED;
 }
 
 int run_send(const std::vector<std::string>& args) {
     static const std::vector<cli::OptionSpec> specs = {
         {"--operation", true}, {"--url", true},  {"--key", true},      {"--await", false},
-        {"--results-dir", true}, {"--yes", false}, {"--pause-ms", true},  // --pause-ms: benchmarks only
+        {"--results-dir", true}, {"--yes", false}, {"--resend", false},
+        {"--pause-ms", true},  // --pause-ms: benchmarks only
     };
     cli::ParsedArgs parsed;
     std::string error;
@@ -242,7 +245,17 @@ int run_send(const std::vector<std::string>& args) {
     const bool await_result = parsed.has("--await");
     const int n = static_cast<int>(files.size());
 
-    print_block(dorvane::confirmation_text(n, operation, await_result));
+    std::string results_dir = parsed.value("--results-dir");
+    if (results_dir.empty()) results_dir = fileutils::current_dir();
+    dorvane::BatchUploader::Options options;
+    // Skipping what earlier batches sent is the default: a batch run again after a stop must not
+    // pay for the same documents twice.
+    if (!parsed.has("--resend")) {
+        options.already_sent = dorvane::find_already_sent(files, operation.code, results_dir, options.max_file_bytes);
+    }
+    const int already_sent = static_cast<int>(options.already_sent.size());
+
+    print_block(dorvane::confirmation_text(n, operation, await_result, already_sent));
     if (!parsed.has("--yes")) {
         if (!cli::interactive()) {
             std::fputs("Sem terminal para confirmar: use --yes para enviar sem pergunta.\n", stderr);
@@ -254,11 +267,9 @@ int run_send(const std::vector<std::string>& args) {
         }
     }
 
-    dorvane::BatchUploader::Options options;
     options.operation_code = operation.code;
     options.await_result = await_result;
-    options.results_dir = parsed.value("--results-dir");
-    if (options.results_dir.empty()) options.results_dir = fileutils::current_dir();
+    options.results_dir = results_dir;
     options.delay_between_files_ms = pause_ms;
 
     Console console(stderr_is_terminal());

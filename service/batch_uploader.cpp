@@ -49,6 +49,28 @@ bool is_retryable(const ApiError& e) {
     return e.http_status == 408 || e.http_status == 429 || e.http_status >= 500;
 }
 
+// A file whose content an earlier batch sent to this operation: recorded with that send's task and
+// fingerprint, never submitted.
+UploadOutcome already_sent_outcome(const std::string& path, const std::string& name, int index, int total,
+                                   const std::string& operation, const EarlierSend& earlier,
+                                   const BatchCallbacks& callbacks) {
+    UploadOutcome out;
+    out.file = path;
+    out.name = name;
+    out.result = OutcomeKind::Skipped;
+    out.status = "already-sent";
+    out.task_id = earlier.task_id;
+    out.operation = operation;
+    out.size = earlier.size;
+    out.sha256 = earlier.sha256;
+    out.sent_at = earlier.sent_at;
+    if (callbacks.log) {
+        callbacks.log("[PULADO] [" + std::to_string(index) + "/" + std::to_string(total) + "] " + name +
+                      " — já enviado em " + display_time(earlier.sent_at) + " (task " + earlier.task_id + ")");
+    }
+    return out;
+}
+
 }  // namespace
 
 UploadOutcome BatchUploader::process_one(const std::string& path, const std::string& name, int index,
@@ -172,7 +194,13 @@ BatchUploader::Summary BatchUploader::run(const std::vector<std::string>& paths,
                              name);
         }
 
-        const UploadOutcome outcome = process_one(paths[i], name, position, summary.total, options, callbacks);
+        const auto earlier = options.already_sent.find(paths[i]);
+        const bool skip_earlier = earlier != options.already_sent.end();
+        const UploadOutcome outcome =
+            skip_earlier ? already_sent_outcome(paths[i], name, position, summary.total, options.operation_code,
+                                                earlier->second, callbacks)
+                         : process_one(paths[i], name, position, summary.total, options, callbacks);
+        if (skip_earlier) ++summary.already_sent;
         switch (outcome.result) {
             case OutcomeKind::Success: ++summary.succeeded; break;
             case OutcomeKind::Skipped: ++summary.skipped; break;
@@ -187,7 +215,8 @@ BatchUploader::Summary BatchUploader::run(const std::vector<std::string>& paths,
             log("[PARADA] " + stop_reason);
             break;
         }
-        if (i + 1 < paths.size() && options.delay_between_files_ms > 0 && !cancel_requested.load()) {
+        // Nothing went to the service for an already-sent file, so there is nothing to space out.
+        if (!skip_earlier && i + 1 < paths.size() && options.delay_between_files_ms > 0 && !cancel_requested.load()) {
             cancellable_wait(cancel_requested, options.delay_between_files_ms);
         }
     }

@@ -10,12 +10,14 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "core/json.h"
 #include "core/fileutils.h"
 #include "service/api_client.h"
+#include "service/resume_index.h"
 
 namespace cfg {
 // Wait after failed attempt a (1-based) is entry min(a, 3) - 1.
@@ -64,6 +66,9 @@ public:
         uint64_t max_file_bytes = 52428800;
         // The back-off table; tests shorten it, the product keeps cfg::RETRY_BACKOFF_MS.
         std::vector<int> backoff_ms = cfg::RETRY_BACKOFF_MS;
+        // Files (by path) whose content earlier batches already sent to this operation
+        // (find_already_sent): they are recorded as "already-sent" and not sent again.
+        std::map<std::string, EarlierSend> already_sent;
     };
 
     struct Summary {
@@ -71,6 +76,7 @@ public:
         int32_t succeeded = 0;
         int32_t failed = 0;
         int32_t skipped = 0;
+        int32_t already_sent = 0;  // of `skipped`: files an earlier batch had sent
         bool cancelled = false;
         bool stopped = false;
         std::string stop_reason;

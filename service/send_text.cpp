@@ -1,5 +1,6 @@
 #include "service/send_text.h"
 
+#include <algorithm>
 #include <cstdint>
 
 namespace dorvane {
@@ -7,11 +8,16 @@ namespace dorvane {
 const char* const CANCEL_REQUESTED_LINE = "Cancelamento solicitado — aguardando o arquivo atual terminar...";
 const char* const CANCELLING_STATUS = "Cancelando...";
 
-std::string confirmation_text(int file_count, const Operation& operation, bool await_result) {
-    const int64_t estimate = static_cast<int64_t>(operation.cost) * file_count;
+const char* const RESEND_CHOICE_LINE = "Sim = pular os já enviados, Não = enviar todos de novo, Cancelar = nada.";
+
+std::string confirmation_text(int file_count, const Operation& operation, bool await_result, int already_sent) {
+    const int64_t estimate = static_cast<int64_t>(operation.cost) * (file_count - std::max(already_sent, 0));
     std::string text = "Enviar " + std::to_string(file_count) + " arquivo(s)?\n\nOperação: " + operation.name + " (" +
                        operation.code + ")\nCusto: " + std::to_string(operation.cost) +
                        " crédito(s) por arquivo\nCusto estimado: " + std::to_string(estimate) + " crédito(s)";
+    if (already_sent > 0) {
+        text += "\n\n" + std::to_string(already_sent) + " arquivo(s) já foram enviados para esta operação e serão pulados.";
+    }
     if (await_result) {
         text += "\n\nModo síncrono: o envio aguarda o resultado de cada documento (até 5 minutos por arquivo).";
     }

@@ -13,7 +13,13 @@ namespace dorvane {
 // "Enviar N arquivo(s)?\n\nOperação: ..." with the cost per file and the estimate (computed in 64
 // bits, so a large cost times many files does not overflow); the synchronous-mode note is added
 // when `await_result` is set.
-std::string confirmation_text(int file_count, const Operation& operation, bool await_result);
+// With `already_sent` above 0 the estimate counts only the other files and the line "K arquivo(s)
+// já foram enviados para esta operação e serão pulados." follows it.
+std::string confirmation_text(int file_count, const Operation& operation, bool await_result, int already_sent = 0);
+
+// The window asks with Yes/No/Cancel when files were already sent; this last paragraph says what
+// each button does, since "Não" there still sends.
+extern const char* const RESEND_CHOICE_LINE;
 
 // "Iniciando envio de N arquivo(s) — operação NAME."
 std::string start_line(int file_count, const Operation& operation);

@@ -555,6 +555,9 @@ int main(int argc, char** argv) {
         setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
     });
     server.set_read_timeout(30);
+    // The library's pool has 8 threads; `dorvane send --parallel 8` alone fills that, and the
+    // tests' control calls must still get through while every upload waits on its task.
+    server.new_task_queue = [] { return new httplib::ThreadPool(32); };
 
     // cpp-httplib 0.11 always runs its own multipart parser on a multipart/form-data body, even
     // for a raw content reader (which then fails), and keeps no copy of the raw bytes. The demo

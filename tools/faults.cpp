@@ -86,6 +86,19 @@ bool fault_from_json(const json::Value& v, Fault& f, std::string& error) {
         f.has_json = true;
         f.json_body = v.get("json");
     }
+    if (v.get("headers").is_object()) {
+        for (const auto& [name, value] : v.get("headers").as_object()) {
+            const auto breaks_line = [](const std::string& t) {
+                return t.find_first_of(std::string("\r\n\0", 3)) != std::string::npos;
+            };
+            if (name.empty() || name.find(':') != std::string::npos || breaks_line(name) || !value.is_string() ||
+                breaks_line(value.as_string())) {
+                error = "'headers' deve ter nomes e textos de uma linha";
+                return false;
+            }
+            f.headers.emplace_back(name, value.as_string());
+        }
+    }
     if (v.get("body").is_string()) {
         f.has_body = true;
         f.body = v.get_string("body", "");
@@ -181,6 +194,7 @@ const char* const NON_JSON_PAGE =
 bool apply_fault(const httplib::Request& req, httplib::Response& res, const Fault& f) {
     bool done = true;
     res.set_header("X-Demo-Fault", action_name(f.action));
+    for (const auto& [name, value] : f.headers) res.set_header(name.c_str(), value);
     switch (f.action) {
         case FaultAction::Status:
             res.status = f.status;

@@ -40,11 +40,14 @@ struct Fault {
     std::string content_type = "application/json";
     size_t bytes = 0;  // Big: body length; Trickle: announced length
     int interval_ms = 500;
+    // Extra answer header fields ({"headers":{"Retry-After":"3"}}), for the client's pacing.
+    std::vector<std::pair<std::string, std::string>> headers;
 };
 
 // Reads one fault from its JSON form: {"status":503,"count":2}, {"delay_ms":500}, {"drop":N},
 // {"non_json":N}, {"cut":N}, {"big":BYTES}, {"trickle":N,"interval_ms":MS,"length":BYTES}, with
-// optional "method", "path", "after", and "json" or "body"/"content_type" for the answer.
+// optional "method", "path", "after", "headers" (an object of text values), and "json" or
+// "body"/"content_type" for the answer.
 [[nodiscard]] bool fault_from_json(const json::Value& value, Fault& fault, std::string& error);
 
 class FaultQueue {

@@ -28,6 +28,15 @@ TEST(SendText, ConfirmationAddsTheSynchronousNoteOnlyWhenAwaiting) {
               "minutos por arquivo).");
 }
 
+// Files already sent are not charged again: the estimate must leave them out, and the operator
+// must read how many are skipped before the synchronous note.
+TEST(SendText, ConfirmationCountsOnlyFilesNotSentBefore) {
+    EXPECT_EQ(dorvane::confirmation_text(10, op(2), true, 3),
+              "Enviar 10 arquivo(s)?\n\nOperação: OCR de documentos (ocr-br)\nCusto: 2 crédito(s) por arquivo\n"
+              "Custo estimado: 14 crédito(s)\n\n3 arquivo(s) já foram enviados para esta operação e serão pulados."
+              "\n\nModo síncrono: o envio aguarda o resultado de cada documento (até 5 minutos por arquivo).");
+}
+
 TEST(SendText, EstimateDoesNotOverflowThirtyTwoBits) {
     const std::string text = dorvane::confirmation_text(100000, op(INT_MAX), false);
     EXPECT_NE(text.find("Custo estimado: 214748364700000 crédito(s)"), std::string::npos) << text;

@@ -58,7 +58,7 @@ int reap(int pid, Clock::time_point deadline) {
 std::string bin_path(const std::string& name) { return std::string(DORVANE_BIN_DIR) + "/" + name; }
 
 RunResult run_program(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
-                      int timeout_seconds) {
+                      int timeout_seconds, const std::function<bool(int pid)>& on_tick) {
     // Close-on-exec: the child keeps only the ends dup2'ed onto 1 and 2. Any other copy would be
     // inherited by long-lived grandchildren (Wine's wineserver and services) and keep the pipe
     // open after the program exits, so reading it to the end would never finish.
@@ -83,7 +83,9 @@ RunResult run_program(const std::vector<std::string>& argv, const std::map<std::
     pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
     std::string* sinks[2] = {&result.out, &result.err};
     int open_count = 2;
+    bool ticking = static_cast<bool>(on_tick);
     while (open_count > 0 && Clock::now() < deadline) {
+        if (ticking && on_tick(pid)) ticking = false;
         if (poll(fds, 2, 100) < 0) break;
         for (int i = 0; i < 2; ++i) {
             if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;

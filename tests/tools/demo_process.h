@@ -2,6 +2,7 @@
 // and one run of a command line with its output and exit status.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -18,9 +19,11 @@ struct RunResult {
 };
 
 // Runs `argv` (argv[0] is a path) with stdin from /dev/null. `env` entries are set in the child;
-// an entry whose value is empty is removed from its environment instead.
+// an entry whose value is empty is removed from its environment instead. `on_tick`, when set, is
+// called with the child's pid about every 100 ms while it runs (to interrupt it, say) until it
+// returns true.
 RunResult run_program(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env = {},
-                      int timeout_seconds = 120);
+                      int timeout_seconds = 120, const std::function<bool(int pid)>& on_tick = nullptr);
 
 // dorvane-demo-service on 127.0.0.1, a free port, until destruction (SIGTERM, then SIGKILL).
 // Throws std::runtime_error when it does not announce itself within a few seconds.
