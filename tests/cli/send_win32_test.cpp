@@ -144,7 +144,8 @@ TEST_F(SendCommandWin32Test, ExitStatusFollowsTheBatch) {
     EXPECT_EQ(send({file("a.pdf")}, false).status, 64u);
     server.handle("POST", "/api/operations",
                   [](const HttpRequest&) { return json_reply(402, "{\"error\":\"Sem saldo\"}"); });
-    const Outcome stopped = send({file("a.pdf"), file("b.pdf")});
+    // a.pdf went through above; --resend makes the service see it again instead of skipping it.
+    const Outcome stopped = send({"--resend", file("a.pdf"), file("b.pdf")});
     EXPECT_EQ(stopped.status, 2u);
     EXPECT_TRUE(contains(stopped.err, "\nEnvio interrompido.\n\nSem saldo\n")) << stopped.err;
 }
