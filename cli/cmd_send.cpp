@@ -34,9 +34,10 @@ namespace {
 
 const char* const USAGE =
     "Uso: dorvane send --operation CÓDIGO [--url URL] [--key CHAVE] [--await] [--results-dir PASTA]\n"
-    "                  [--resend] [--yes] CAMINHO...\n"
+    "                  [--resend] [--parallel N] [--yes] CAMINHO...\n"
     "\n"
-    "Envia arquivos para uma operação do serviço, um de cada vez, como \"Enviar todos\" na janela.\n"
+    "Envia arquivos para uma operação do serviço, um de cada vez (ou N com --parallel), como \"Enviar\n"
+    "todos\" na janela. Arquivos que um envio anterior já entregou para a operação são pulados.\n"
     "Cada CAMINHO é um arquivo ou uma pasta; uma pasta é varrida como \"Buscar\" faz (PDF, PNG e JPEG\n"
     "nela e nas subpastas diretas, incluindo os PDFs convertidos).\n"
     "\n"
@@ -47,6 +48,7 @@ const char* const USAGE =
     "  --results-dir PASTA  pasta onde fica dorvane_results (padrão: a pasta atual)\n"
     "  --resend             envia de novo também os arquivos que um envio anterior já entregou\n"
     "                       para esta operação (por padrão eles são pulados)\n"
+    "  --parallel N         envia até N arquivos ao mesmo tempo (1 a 8; padrão: 1)\n"
     "  --yes                envia sem pedir confirmação (obrigatório sem terminal)\n"
     "\n"
     "Ctrl+C cancela: o arquivo em envio termina e os resultados já gravados ficam; um segundo\n"
@@ -206,7 +208,7 @@ int exit_status(const dorvane::BatchUploader::Summary& s, bool interrupted) {
 int run_send(const std::vector<std::string>& args) {
     static const std::vector<cli::OptionSpec> specs = {
         {"--operation", true}, {"--url", true},  {"--key", true},      {"--await", false},
-        {"--results-dir", true}, {"--yes", false}, {"--resend", false},
+        {"--results-dir", true}, {"--yes", false}, {"--resend", false}, {"--parallel", true},
         {"--pause-ms", true},  // --pause-ms: benchmarks only
     };
     cli::ParsedArgs parsed;
@@ -222,6 +224,15 @@ int run_send(const std::vector<std::string>& args) {
     int pause_ms = 500;
     if (parsed.has("--pause-ms") && !parse_pause(parsed.value("--pause-ms"), pause_ms)) {
         return cli::usage_error("send", "--pause-ms exige um número de milissegundos");
+    }
+
+    int parallel = 1;
+    if (parsed.has("--parallel")) {
+        const std::string text = parsed.value("--parallel");
+        if (text.size() != 1 || text[0] < '1' || text[0] > '0' + dorvane::BatchUploader::MAX_PARALLEL) {
+            return cli::usage_error("send", "--parallel exige um número de 1 a 8");
+        }
+        parallel = text[0] - '0';
     }
 
     std::vector<std::string> files = gather_files(parsed.positional);
@@ -271,6 +282,7 @@ int run_send(const std::vector<std::string>& args) {
     options.await_result = await_result;
     options.results_dir = results_dir;
     options.delay_between_files_ms = pause_ms;
+    options.parallel = parallel;
 
     Console console(stderr_is_terminal());
     dorvane::BatchCallbacks callbacks;

@@ -197,6 +197,8 @@ SubmitResult ApiClient::submit_document(const std::string& filename, const std::
     }
 
     result.error = classify(response);
+    const auto pace = response.headers.find("retry-after");
+    if (pace != response.headers.end()) result.retry_after = pace->second;
     if (response.status == 0) return result;
     try {
         json::Parser parser(response.body);
@@ -214,6 +216,7 @@ SubmitResult ApiClient::submit_document(const std::string& filename, const std::
     } catch (const std::exception&) {
         SubmitResult failed;
         failed.error = result.error;
+        failed.retry_after = result.retry_after;
         return failed;
     }
     return result;

@@ -48,6 +48,7 @@ struct SubmitResult {
     std::string status;
     json::Value response;
     ApiError error;
+    std::string retry_after;  // the answer's Retry-After field, when it carried one
 };
 
 class ApiClient {

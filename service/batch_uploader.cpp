@@ -1,12 +1,17 @@
 #include "service/batch_uploader.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <ctime>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include "core/fileutils.h"
 #include "core/sha256.h"
 #include "core/sys.h"
 #include "core/text.h"
+#include "service/pacing.h"
 
 namespace cfg {
 const std::vector<int> RETRY_BACKOFF_MS = {2000, 8000, 30000};
@@ -73,6 +78,11 @@ UploadOutcome already_sent_outcome(const std::string& path, const std::string& n
 
 }  // namespace
 
+void BatchUploader::wait_until(uint64_t tick_ms) {
+    const uint64_t now = sys::tick_count_ms();
+    if (tick_ms > now) cancellable_wait(cancel_requested, static_cast<int>(std::min<uint64_t>(tick_ms - now, INT32_MAX)));
+}
+
 UploadOutcome BatchUploader::process_one(const std::string& path, const std::string& name, int index,
                                          int total, const Options& options, const BatchCallbacks& callbacks) {
     UploadOutcome out;
@@ -119,12 +129,18 @@ UploadOutcome BatchUploader::process_one(const std::string& path, const std::str
         return out;
     }
 
+    auto cancelled = [&] {
+        out.result = OutcomeKind::Skipped;
+        out.status = "cancelled";
+        out.error = "cancelado antes do envio";
+        return out;
+    };
     for (int attempt = 1;; ++attempt) {
-        if (cancel_requested.load()) {
-            out.result = OutcomeKind::Skipped;
-            out.status = "cancelled";
-            out.error = "cancelado antes do envio";
-            return out;
+        if (cancel_requested.load()) return cancelled();
+        // The service asked every client to hold off (Retry-After): other workers' files wait too.
+        if (sys::tick_count_ms() < pace_until_ms_.load()) {
+            wait_until(pace_until_ms_.load());
+            if (cancel_requested.load()) return cancelled();
         }
         out.attempts = attempt;
         out.sent_at = sys::local_time(SENT_AT_FORMAT);
@@ -144,17 +160,36 @@ UploadOutcome BatchUploader::process_one(const std::string& path, const std::str
         if (!r.status.empty()) out.status = r.status;
         if (!r.response.is_null()) out.response = std::move(r.response);
 
-        if (r.error.kind == ApiError::Http && r.error.http_status == 401) {
-            stop_reason = STOP_INVALID_KEY;
-        } else if (r.error.kind == ApiError::Http && r.error.http_status == 402) {
-            stop_reason = r.error.message.empty() ? std::string(STOP_NO_CREDITS) : r.error.message;
+        bool stopping;
+        {
+            std::lock_guard<std::mutex> lock(stop_mutex_);
+            if (r.error.kind == ApiError::Http && r.error.http_status == 401) {
+                stop_reason = STOP_INVALID_KEY;
+            } else if (r.error.kind == ApiError::Http && r.error.http_status == 402) {
+                stop_reason = r.error.message.empty() ? std::string(STOP_NO_CREDITS) : r.error.message;
+            }
+            stopping = !stop_reason.empty();
         }
 
-        if (is_retryable(r.error) && attempt < options.max_attempts && stop_reason.empty()) {
-            const int delay = backoff_for(options.backoff_ms, attempt);
+        const bool paced = r.error.kind == ApiError::Http &&
+                           (r.error.http_status == 429 || r.error.http_status == 503) && !r.retry_after.empty();
+        const int64_t pace_ms = paced ? retry_after_ms(r.retry_after, static_cast<int64_t>(std::time(nullptr))) : -1;
+        if (pace_ms >= 0) {
+            const uint64_t until = sys::tick_count_ms() + static_cast<uint64_t>(pace_ms);
+            uint64_t seen = pace_until_ms_.load();
+            while (seen < until && !pace_until_ms_.compare_exchange_weak(seen, until)) {
+            }
+        }
+
+        if (is_retryable(r.error) && attempt < options.max_attempts && !stopping) {
+            const int64_t delay = pace_ms >= 0 ? pace_ms : backoff_for(options.backoff_ms, attempt);
             log("[RETRY] " + prefix + out.error + " — nova tentativa em " + std::to_string(delay / 1000) + "s (" +
                 std::to_string(attempt + 1) + "/" + std::to_string(options.max_attempts) + ")");
-            cancellable_wait(cancel_requested, delay);
+            if (pace_ms >= 0) {
+                wait_until(pace_until_ms_.load());
+            } else {
+                cancellable_wait(cancel_requested, static_cast<int>(delay));
+            }
             continue;
         }
 
@@ -168,6 +203,7 @@ UploadOutcome BatchUploader::process_one(const std::string& path, const std::str
 BatchUploader::Summary BatchUploader::run(const std::vector<std::string>& paths, const Options& options,
                                           const BatchCallbacks& callbacks) {
     cancel_requested.store(false);
+    pace_until_ms_.store(0);
 
     Summary summary;
     summary.total = static_cast<int32_t>(paths.size());
@@ -180,45 +216,82 @@ BatchUploader::Summary BatchUploader::run(const std::vector<std::string>& paths,
     summary.results_path = writer.path();
     if (!writer.is_open()) log("[AVISO] Não foi possível criar o arquivo de resultados em " + summary.results_path);
 
-    for (size_t i = 0; i < paths.size(); ++i) {
-        if (cancel_requested.load()) {
-            summary.cancelled = true;
-            log("[CANCELADO] Envio interrompido pelo usuário.");
-            break;
-        }
-        const std::string name = fileutils::base_name(paths[i]);
-        const int position = static_cast<int>(i) + 1;
-        if (callbacks.progress) callbacks.progress(static_cast<int>(i), summary.total);
-        if (callbacks.status) {
-            callbacks.status("Enviando " + std::to_string(position) + "/" + std::to_string(summary.total) + ": " +
-                             name);
-        }
+    // Every worker takes the next file not yet started and runs it through the whole pipeline; with
+    // one worker this is the plain loop, file after file. `state` guards the position, the counts,
+    // the results writer and the callbacks that report a finished file, so each results line is
+    // written whole and the counts match a sequential run's.
+    std::mutex state;
+    size_t next = 0;
+    int32_t finished = 0;
+    bool ended = false;  // a cancellation or a stop reason was seen: start no more files
+    auto worker = [&] {
+        for (;;) {
+            size_t i;
+            std::string name;
+            {
+                std::lock_guard<std::mutex> lock(state);
+                if (ended || next >= paths.size()) return;
+                if (cancel_requested.load()) {
+                    ended = true;
+                    summary.cancelled = true;
+                    log("[CANCELADO] Envio interrompido pelo usuário.");
+                    return;
+                }
+                i = next++;
+                name = fileutils::base_name(paths[i]);
+                if (callbacks.progress) callbacks.progress(finished, summary.total);
+                if (callbacks.status) {
+                    callbacks.status("Enviando " + std::to_string(i + 1) + "/" + std::to_string(summary.total) +
+                                     ": " + name);
+                }
+            }
+            const int position = static_cast<int>(i) + 1;
+            const auto earlier = options.already_sent.find(paths[i]);
+            const bool skip_earlier = earlier != options.already_sent.end();
+            const UploadOutcome outcome =
+                skip_earlier ? already_sent_outcome(paths[i], name, position, summary.total, options.operation_code,
+                                                    earlier->second, callbacks)
+                             : process_one(paths[i], name, position, summary.total, options, callbacks);
+            bool more;
+            {
+                std::lock_guard<std::mutex> lock(state);
+                if (skip_earlier) ++summary.already_sent;
+                switch (outcome.result) {
+                    case OutcomeKind::Success: ++summary.succeeded; break;
+                    case OutcomeKind::Skipped: ++summary.skipped; break;
+                    default: ++summary.failed; break;
+                }
+                ++finished;
+                writer.append(outcome);
+                if (callbacks.file_done) callbacks.file_done(outcome);
 
-        const auto earlier = options.already_sent.find(paths[i]);
-        const bool skip_earlier = earlier != options.already_sent.end();
-        const UploadOutcome outcome =
-            skip_earlier ? already_sent_outcome(paths[i], name, position, summary.total, options.operation_code,
-                                                earlier->second, callbacks)
-                         : process_one(paths[i], name, position, summary.total, options, callbacks);
-        if (skip_earlier) ++summary.already_sent;
-        switch (outcome.result) {
-            case OutcomeKind::Success: ++summary.succeeded; break;
-            case OutcomeKind::Skipped: ++summary.skipped; break;
-            default: ++summary.failed; break;
+                std::string reason;
+                {
+                    std::lock_guard<std::mutex> stop_lock(stop_mutex_);
+                    reason = stop_reason;
+                }
+                if (!reason.empty() && !summary.stopped) {
+                    ended = true;
+                    summary.stopped = true;
+                    summary.stop_reason = reason;
+                    log("[PARADA] " + reason);
+                }
+                more = !ended && next < paths.size();
+            }
+            // Nothing went to the service for an already-sent file, so there is nothing to space out.
+            if (more && !skip_earlier && options.delay_between_files_ms > 0 && !cancel_requested.load()) {
+                cancellable_wait(cancel_requested, options.delay_between_files_ms);
+            }
         }
-        writer.append(outcome);
-        if (callbacks.file_done) callbacks.file_done(outcome);
+    };
 
-        if (!stop_reason.empty()) {
-            summary.stopped = true;
-            summary.stop_reason = stop_reason;
-            log("[PARADA] " + stop_reason);
-            break;
-        }
-        // Nothing went to the service for an already-sent file, so there is nothing to space out.
-        if (!skip_earlier && i + 1 < paths.size() && options.delay_between_files_ms > 0 && !cancel_requested.load()) {
-            cancellable_wait(cancel_requested, options.delay_between_files_ms);
-        }
+    const int workers = std::max(1, std::min<int>(options.parallel, MAX_PARALLEL));
+    if (workers == 1) {
+        worker();
+    } else {
+        std::vector<std::thread> pool;
+        for (int w = 0; w < workers; ++w) pool.emplace_back(worker);
+        for (auto& t : pool) t.join();
     }
 
     if (callbacks.progress) callbacks.progress(summary.total, summary.total);

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -69,6 +70,8 @@ public:
         // Files (by path) whose content earlier batches already sent to this operation
         // (find_already_sent): they are recorded as "already-sent" and not sent again.
         std::map<std::string, EarlierSend> already_sent;
+        // Files uploaded at once, 1 to MAX_PARALLEL; each runs the whole pipeline on its own.
+        int32_t parallel = 1;
     };
 
     struct Summary {
@@ -104,9 +107,20 @@ public:
     UploadOutcome process_one(const std::string& path, const std::string& name, int index, int total,
                               const Options& options, const BatchCallbacks& callbacks);
 
+    static constexpr int MAX_PARALLEL = 8;
+
     ApiClient* client = nullptr;
     std::atomic<bool> cancel_requested{false};
+    // Written by the pipeline under stop_mutex_ (parallel workers may hit 401/402 together).
     std::string stop_reason;
+
+private:
+    // Waits, cancellably, until the tick count reaches `tick_ms`.
+    void wait_until(uint64_t tick_ms);
+
+    std::mutex stop_mutex_;
+    // Tick count before which no attempt starts: the latest Retry-After of the service.
+    std::atomic<uint64_t> pace_until_ms_{0};
 };
 
 }  // namespace dorvane

@@ -156,4 +156,81 @@ TEST_F(BatchScaleTest, RunAgainAfterStopPaysOnlyForWhatWasNotSent) {
     EXPECT_FALSE(contains(again.err, "já foram enviados")) << again.err;
 }
 
+// Twelve files, four at a time, each task taking a second: every file reaches the service once
+// and whole, the results log holds twelve strict JSON lines, and the credits add up.
+TEST_F(BatchScaleTest, ParallelUploadsSendEveryFileOnceAndWhole) {
+    const auto files = make_docs(12);
+    control("reset", "{\"credits\":100,\"task_ms\":1000}");
+    const RunResult r = send(files, {"--parallel", "4", "--await"});
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_TRUE(contains(r.err, "[FIM] 12 enviado(s), 0 com erro, 0 pulado(s) de 12.")) << r.err;
+    std::map<std::string, std::string> digests;
+    for (const auto& s : submissions()) {
+        EXPECT_EQ(s.get("status").as_number(), 200);
+        EXPECT_TRUE(digests.emplace(s.get_string("filename", ""), s.get_string("sha256", "")).second)
+            << "sent twice: " << s.get_string("filename", "");
+    }
+    ASSERT_EQ(digests.size(), 12u);
+    for (const auto& f : files) EXPECT_EQ(digests[fileutils::base_name(f)], sha256::hex(read_text(f))) << f;
+    EXPECT_EQ(control("received").get("credits").as_number(), 100 - 12);
+
+    const std::string results_dir = fileutils::join(results.path(), "dorvane_results");
+    const RunResult strict = testing_support::run_program(
+        {"/usr/bin/python3", "-c",
+         "import glob,json,sys\n"
+         "def no(c): raise ValueError(c)\n"
+         "[p] = glob.glob(sys.argv[1] + '/*.jsonl')\n"
+         "lines = open(p, encoding='utf-8').read().split('\\n')\n"
+         "assert lines[-1] == '', 'last line without a line feed'\n"
+         "recs = [json.loads(l, parse_constant=no) for l in lines[:-1]]\n"
+         "assert sorted(r['file'] for r in recs) == sorted(sys.argv[2:]), 'files differ'\n"
+         "assert all(r['success'] and len(r['sha256']) == 64 for r in recs)\n"
+         "print(len(recs))\n",
+         results_dir, files[0], files[1], files[2], files[3], files[4], files[5], files[6], files[7], files[8],
+         files[9], files[10], files[11]});
+    EXPECT_EQ(strict.exit_code, 0) << strict.err;
+    EXPECT_EQ(strict.out, "12\n");
+}
+
+// Credits for five: the workers stop taking files at the first 402; whatever was started is
+// recorded once, nothing else is, and the service charged exactly the files it accepted.
+TEST_F(BatchScaleTest, ParallelStopOnNoCreditsStartsNoMoreFiles) {
+    const auto files = make_docs(12);
+    control("reset", "{\"credits\":5,\"task_ms\":1000}");
+    const RunResult r = send(files, {"--parallel", "4", "--await"});
+    EXPECT_EQ(r.exit_code, 2) << r.err;
+    EXPECT_TRUE(contains(r.err, "[PARADA] ")) << r.err;
+    const json::Array subs = submissions();
+    const auto records = last_records();
+    EXPECT_EQ(records.size(), subs.size());
+    EXPECT_LT(subs.size(), 12u);
+    EXPECT_EQ(accepted_names().size(), 5u);
+    EXPECT_EQ(control("received").get("credits").as_number(), 0);
+    int succeeded = 0;
+    for (const auto& rec : records) succeeded += rec.get("success").as_bool();
+    EXPECT_EQ(succeeded, 5);
+    EXPECT_TRUE(contains(r.err, "[FIM] 5 enviado(s), " + std::to_string(records.size() - 5) + " com erro, 0 pulado(s) de 12."))
+        << r.err;
+}
+
+// Ctrl+C with four uploads under way: they finish and are recorded, no other file starts.
+TEST_F(BatchScaleTest, ParallelInterruptLetsRunningUploadsFinish) {
+    const auto files = make_docs(12);
+    control("reset", "{\"credits\":100,\"task_ms\":1000}");
+    const auto start = std::chrono::steady_clock::now();
+    const RunResult r = send(files, {"--parallel", "4", "--await"}, [&](int pid) {
+        if (std::chrono::steady_clock::now() - start < std::chrono::milliseconds(1100 + 1500)) return false;
+        kill(pid, SIGINT);
+        return true;
+    });
+    EXPECT_EQ(r.exit_code, 130) << r.err;
+    EXPECT_TRUE(contains(r.err, "[CANCELADO] Envio interrompido pelo usuário.")) << r.err;
+    const auto records = last_records();
+    const auto accepted = accepted_names();
+    EXPECT_EQ(records.size(), accepted.size());
+    EXPECT_GE(accepted.size(), 4u);
+    EXPECT_LT(accepted.size(), 12u);
+    for (const auto& rec : records) EXPECT_TRUE(rec.get("success").as_bool()) << json::stringify(rec);
+}
+
 }  // namespace
