@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <utility>
@@ -131,8 +132,9 @@ std::vector<std::string> dialog_selection(const std::vector<wchar_t>& buffer) {
 // --- send ---
 
 void send_worker(const std::vector<std::string>& paths, const dorvane::Operation& operation, bool await_result,
-                 const std::string& results_dir) {
+                 const std::string& results_dir, std::map<std::string, dorvane::EarlierSend> already_sent) {
     dorvane::BatchUploader::Options options;
+    options.already_sent = std::move(already_sent);
     options.operation_code = operation.code;
     options.await_result = await_result;
     options.results_dir = results_dir;
@@ -306,16 +308,33 @@ void do_send(bool all) {
 
     const bool await_result = SendMessageW(g_app.chk_sync, BM_GETCHECK, 0, 0) == BST_CHECKED;
     const int n = static_cast<int>(paths.size());
-    if (message_box(g_app.hwnd, dorvane::confirmation_text(n, operation, await_result), MB_YESNO | MB_ICONQUESTION) !=
-        IDYES) {
-        return;
-    }
     const std::string results_dir = chosen_folder();
+    // Files that an earlier batch of this folder already sent to this operation: the operator
+    // chooses to skip them (Sim), send everything again (Não) or nothing (Cancelar).
+    std::map<std::string, dorvane::EarlierSend> already_sent =
+        dorvane::find_already_sent(paths, operation.code, results_dir, dorvane::BatchUploader::Options().max_file_bytes);
+    if (already_sent.empty()) {
+        if (message_box(g_app.hwnd, dorvane::confirmation_text(n, operation, await_result), MB_YESNO | MB_ICONQUESTION) !=
+            IDYES) {
+            return;
+        }
+    } else {
+        const int answer = message_box(g_app.hwnd,
+                                       dorvane::confirmation_text(n, operation, await_result,
+                                                                  static_cast<int>(already_sent.size())) +
+                                           "\n\n" + dorvane::RESEND_CHOICE_LINE,
+                                       MB_YESNOCANCEL | MB_ICONQUESTION);
+        if (answer == IDNO) {
+            already_sent.clear();
+        } else if (answer != IDYES) {
+            return;
+        }
+    }
 
     post_busy(true);
     log_line(dorvane::start_line(n, operation));
-    launch([paths = std::move(paths), operation, await_result, results_dir] {
-        send_worker(paths, operation, await_result, results_dir);
+    launch([paths = std::move(paths), operation, await_result, results_dir, already_sent = std::move(already_sent)] {
+        send_worker(paths, operation, await_result, results_dir, already_sent);
     });
 }
 

@@ -596,6 +596,43 @@ TEST_F(EndToEnd, NoCreditsMidBatchEndsWithTheInterruptedBox) {
     EXPECT_EQ(submission_count(), 3);
 }
 
+// After a stop for credits, "Enviar todos" again asks which files to send: Cancelar sends
+// nothing, Sim only the files not sent yet, Não every file again.
+TEST_F(EndToEnd, SendingAgainAsksWhetherToSkipWhatWasAlreadySent) {
+    connect_and_scan();
+    service_call(L"POST", "/__control/credits", "{\"credits\":2}");
+    send_until_interrupted(2);
+    service_call(L"POST", "/__control/reset", "{\"credits\":100}");
+
+    const std::string skip_two = "Enviar 5 arquivo(s)?\n\nOperação: " + std::string(FIRST_OPERATION) +
+                                 " (ocr)\nCusto: 1 crédito(s) por arquivo\nCusto estimado: 3 crédito(s)"
+                                 "\n\n2 arquivo(s) já foram enviados para esta operação e serão pulados."
+                                 "\n\nSim = pular os já enviados, Não = enviar todos de novo, Cancelar = nada.";
+    size_t since = press(SEND_ALL);
+    EXPECT_EQ(box(IDCANCEL, "send-resume-question"), skip_two);
+    pump_for(500);
+    EXPECT_TRUE(client_.trace(since).empty());
+    EXPECT_EQ(submission_count(), 0);
+
+    since = press(SEND_ALL);
+    EXPECT_EQ(box(IDYES), skip_two);
+    ASSERT_TRUE(client_.wait_busy_end(since, TIMEOUT_MS));
+    EXPECT_EQ(received_names(), (std::vector<std::string>{"photo.png", "scan.jpg", "notes.pdf"}));
+    const std::vector<std::string> trace = client_.trace(since);
+    EXPECT_NE(std::find_if(trace.begin(), trace.end(),
+                           [](const std::string& e) { return starts_with(e, "LOG [PULADO] [1/5] doc1.pdf — já enviado em "); }),
+              trace.end())
+        << ::testing::PrintToString(trace);
+    EXPECT_NE(std::find(trace.begin(), trace.end(), "LOG [FIM] 3 enviado(s), 0 com erro, 2 pulado(s) de 5."), trace.end());
+
+    service_call(L"POST", "/__control/reset", "{\"credits\":100}");
+    since = press(SEND_ALL);
+    const std::string all_sent = box(IDNO);
+    EXPECT_NE(all_sent.find("Custo estimado: 0 crédito(s)\n\n5 arquivo(s) já foram enviados"), std::string::npos) << all_sent;
+    ASSERT_TRUE(client_.wait_busy_end(since, TIMEOUT_MS));
+    EXPECT_EQ(submission_count(), 5);
+}
+
 TEST_F(EndToEnd, RejectedKeyMidBatchStopsItWithTheInterruptedBox) {
     connect_and_scan();
     service_call(L"POST", "/__control/faults",
