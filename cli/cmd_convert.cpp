@@ -8,14 +8,13 @@
 #include "cli/common.h"
 #include "core/fileutils.h"
 #include "files/scan.h"
-#include "imaging/pdf_writer.h"
 #include "service/convert_tiffs.h"
 
 namespace {
 
 const char* const USAGE =
-    "Uso: dorvane convert ENTRADA.tif -o SAIDA.pdf\n"
-    "     dorvane convert [PASTA]\n"
+    "Uso: dorvane convert [--compact] ENTRADA.tif -o SAIDA.pdf\n"
+    "     dorvane convert [--compact] [PASTA]\n"
     "\n"
     "Converte TIFF (fax e digitalizações) em PDF, sem falar com o serviço.\n"
     "Com -o, converte um arquivo. Sem -o, faz o que \"Converter TIFFs\" faz na janela: os TIFFs da\n"
@@ -23,10 +22,14 @@ const char* const USAGE =
     "PDFs já convertidos antes são reaproveitados e arquivos que não são TIFF são pulados.\n"
     "\n"
     "  -o, --output SAIDA.pdf   arquivo PDF a gravar (substitui um existente)\n"
+    "      --compact            PDF compacto: página no tamanho real (resolução do TIFF) e imagem\n"
+    "                           comprimida (fax em CCITT G4, cinza e cor em Flate). Sem esta\n"
+    "                           opção, um PDF que passaria do limite de envio (50 MB) também é\n"
+    "                           gravado compacto, e a linha [OK] diz \"compactado\".\n"
     "\n"
     "Saída: 0 tudo convertido, 1 algum arquivo com erro ou pulado, 64 uso incorreto.\n";
 
-int convert_one(const std::string& in, const std::string& out) {
+int convert_one(const std::string& in, const std::string& out, bool compact) {
     const std::string name = fileutils::base_name(in);
     const fileutils::FileFormat format = fileutils::detect_format(in);
     if (format == fileutils::FileFormat::Pdf || format == fileutils::FileFormat::Png ||
@@ -34,16 +37,13 @@ int convert_one(const std::string& in, const std::string& out) {
         cli::log_line("[PULADO] " + name + " — na verdade é " + fileutils::format_name(format) + ", não TIFF.");
         return cli::EXIT_SOME_FAILED;
     }
-    std::string error;
-    if (!pdf::convert_tiff_to_pdf(in, out, error)) {
-        cli::log_line("[ERRO] " + name + " — " + error);
-        return cli::EXIT_SOME_FAILED;
-    }
-    cli::log_line("[OK] " + name + " → " + fileutils::base_name(out));
-    return cli::EXIT_OK;
+    std::string line;
+    const bool ok = dorvane::convert_one_tiff(in, out, compact, line);
+    cli::log_line(line);
+    return ok ? cli::EXIT_OK : cli::EXIT_SOME_FAILED;
 }
 
-int convert_folder(std::string folder) {
+int convert_folder(std::string folder, bool compact) {
     if (folder.empty()) folder = fileutils::current_dir();
     const std::vector<std::string> tiffs = dorvane::find_tiffs(folder);
     if (tiffs.empty()) {
@@ -56,13 +56,13 @@ int convert_folder(std::string folder) {
     dorvane::ConvertCallbacks cb;
     cb.log = cli::log_line;
     cb.add_file = [&ready](const std::string&) { ++ready; };
-    const dorvane::ConvertSummary s = dorvane::convert_tiffs(tiffs, folder, cb);
+    const dorvane::ConvertSummary s = dorvane::convert_tiffs(tiffs, folder, cb, compact);
     for (const std::string& line : dorvane::convert_summary_lines(s, ready)) cli::log_line(line);
     return (s.failed > 0 || s.not_tiff > 0) ? cli::EXIT_SOME_FAILED : cli::EXIT_OK;
 }
 
 int run_convert(const std::vector<std::string>& args) {
-    static const std::vector<cli::OptionSpec> specs = {{"-o", true}, {"--output", true}};
+    static const std::vector<cli::OptionSpec> specs = {{"-o", true}, {"--output", true}, {"--compact", false}};
     cli::ParsedArgs parsed;
     std::string error;
     if (!cli::parse_args(args, specs, parsed, error)) return cli::usage_error("convert", error);
@@ -71,18 +71,19 @@ int run_convert(const std::vector<std::string>& args) {
         return cli::EXIT_OK;
     }
     const std::string out = parsed.value("-o", parsed.value("--output"));
+    const bool compact = parsed.has("--compact");
     if (parsed.has("-o") || parsed.has("--output")) {
         if (out.empty()) return cli::usage_error("convert", "informe o arquivo PDF de saída");
         if (parsed.positional.size() != 1)
             return cli::usage_error("convert", "informe exatamente um arquivo TIFF com -o");
-        return convert_one(parsed.positional[0], out);
+        return convert_one(parsed.positional[0], out, compact);
     }
     if (parsed.positional.size() > 1)
         return cli::usage_error("convert", "informe uma só pasta (ou um arquivo com -o SAIDA.pdf)");
     if (!parsed.positional.empty() && !fileutils::is_directory(parsed.positional[0]))
         return cli::usage_error("convert", "não é uma pasta: " + parsed.positional[0] +
                                                " (para um arquivo, use -o SAIDA.pdf)");
-    return convert_folder(parsed.positional.empty() ? std::string() : parsed.positional[0]);
+    return convert_folder(parsed.positional.empty() ? std::string() : parsed.positional[0], compact);
 }
 
 const cli::Registrar registrar({"convert", "converte TIFFs em PDF (um arquivo ou uma pasta)", &run_convert});

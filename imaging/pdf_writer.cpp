@@ -9,6 +9,8 @@
 
 #include "core/fileutils.h"
 #include "core/text.h"
+#include "imaging/ccitt_encode.h"
+#include "imaging/deflate.h"
 
 namespace pdf {
 
@@ -97,6 +99,55 @@ std::string draw_image(uint16_t orientation, float page_w, float page_h) {
 constexpr size_t FLUSH_AT = 64 * 1024;
 
 constexpr const char* WRITE_FAILED = "Failed to write PDF";
+
+// A compact page's image stream: where its bytes are (the page's own, or `owned`) and the
+// dictionary entries that tell a reader how to decode them.
+struct CompactBody {
+    const uint8_t* data = nullptr;
+    size_t size = 0;
+    std::vector<uint8_t> owned;
+    bool end_marker = false;  // RunLengthDecode's end-of-data byte 128 follows the data
+    std::string entries;      // " /Filter ..." and whatever else goes with it
+};
+
+CompactBody compact_body(const tiff::Page& p) {
+    CompactBody b;
+    b.data = p.data.data();
+    b.size = p.data.size();
+    const std::string width = std::to_string(p.width);
+    if (p.kind == tiff::PageKind::Jpeg) {
+        b.entries = " /Filter /DCTDecode";
+    } else if (p.kind == tiff::PageKind::Bilevel) {
+        // The page's 1 bits are white, which is what /BlackIs1 false (the default) reads back.
+        b.owned = ccitt::encode_group4(p.data.data(), int(p.width), int(p.height), false);
+        b.data = b.owned.data();  // a moved vector keeps its buffer
+        b.size = b.owned.size();
+        b.entries = " /Filter /CCITTFaxDecode /DecodeParms << /K -1 /Columns " + width + " /Rows " +
+                    std::to_string(p.height) + " >>";
+    } else if (p.stored_coding != tiff::StoredCoding::None && !p.stored.empty()) {
+        b.data = p.stored.data();
+        b.size = p.stored.size();
+        switch (p.stored_coding) {
+            case tiff::StoredCoding::Lzw: b.entries = " /Filter /LZWDecode"; break;
+            case tiff::StoredCoding::Deflate: b.entries = " /Filter /FlateDecode"; break;
+            default:
+                b.entries = " /Filter /RunLengthDecode";
+                b.end_marker = true;
+                break;
+        }
+        if (p.stored_predictor)
+            b.entries += " /DecodeParms << /Predictor 2 /Colors " +
+                         std::string(p.kind == tiff::PageKind::Rgb ? "3" : "1") +
+                         " /BitsPerComponent 8 /Columns " + width + " >>";
+        if (p.stored_inverted) b.entries += " /Decode [1 0]";
+    } else {
+        b.owned = flate::compress_zlib(p.data.data(), p.data.size());
+        b.data = b.owned.data();
+        b.size = b.owned.size();
+        b.entries = " /Filter /FlateDecode";
+    }
+    return b;
+}
 
 // The temporary file lives beside the target, so that the final rename stays on one volume.
 std::string temp_path_for(const std::string& path) { return path + ".dorvane-tmp"; }
@@ -193,7 +244,11 @@ bool Writer::add_page(const tiff::Page& p) {
     const ImageSpec s = image_spec(p);
     // A JPEG page whose size is known neither from its stream nor from its tags cannot be drawn.
     if (s.width <= 0 || s.height <= 0) return fail(WRITE_FAILED);
-    if (position() + p.data.size() > max_bytes)
+    CompactBody body;
+    if (compact) body = compact_body(p);
+    const uint8_t* image_data = compact ? body.data : p.data.data();
+    const size_t image_size = compact ? body.size + (body.end_marker ? 1 : 0) : p.data.size();
+    if (position() + image_size > max_bytes)
         return fail("PDF grande demais: o arquivo passaria de " + std::to_string(max_bytes) + " bytes");
     const int32_t page_tree = 2;
     const int32_t page_id = int32_t(3 + 3 * pages_done_), contents_id = page_id + 1, image_id = page_id + 2;
@@ -201,6 +256,11 @@ bool Writer::add_page(const tiff::Page& p) {
     float w = float(s.width);
     // Pixels that are taller than wide (a 204 x 98 dpi fax) keep their shape.
     float h = float(double(s.height) * (p.aspect > 0 ? p.aspect : 1.0));
+    if (compact && p.x_dpi > 0 && p.y_dpi > 0) {
+        // The size the page had on paper: 72 units to the inch.
+        w = float(double(s.width) * 72.0 / p.x_dpi);
+        h = float(double(s.height) * 72.0 / p.y_dpi);
+    }
     if (w > MAX_PAGE_UNITS) {
         h *= MAX_PAGE_UNITS / w;
         w = MAX_PAGE_UNITS;
@@ -214,11 +274,15 @@ bool Writer::add_page(const tiff::Page& p) {
     std::string dict = "<< /Type /XObject /Subtype /Image /Width " + std::to_string(s.width) +
                        " /Height " + std::to_string(s.height) + " /ColorSpace " + s.colour_space +
                        " /BitsPerComponent " + std::to_string(s.bits);
-    if (s.filter) dict += std::string(" /Filter ") + s.filter;
-    dict += " /Length " + std::to_string(p.data.size()) + " >>\n";
+    if (compact)
+        dict += body.entries;
+    else if (s.filter)
+        dict += std::string(" /Filter ") + s.filter;
+    dict += " /Length " + std::to_string(image_size) + " >>\n";
     write(dict);
     write("stream\n");
-    if (!emit(p.data.data(), p.data.size())) return fail(WRITE_FAILED);
+    if (!emit(image_data, image_size - (body.end_marker ? 1 : 0))) return fail(WRITE_FAILED);
+    if (body.end_marker) write(std::string(1, char(0x80)));
     write("\nendstream\n");
     end_obj();
 
@@ -307,7 +371,20 @@ bool Writer::generate(std::vector<tiff::Page>&& pages, const std::string& path) 
     return finish();
 }
 
+uint64_t default_pdf_bytes_estimate(const std::vector<uint64_t>& page_data_bytes) {
+    // Header, catalogue, trailer and the page tree's references; then per page its data, three
+    // objects' dictionaries and content stream (under 500 bytes) and three xref entries.
+    uint64_t total = 1024;
+    for (uint64_t bytes : page_data_bytes) total += bytes + 600;
+    return total;
+}
+
 bool convert_tiff_to_pdf(const std::string& tiff_path, const std::string& pdf_path, std::string& error) {
+    return convert_tiff_to_pdf(tiff_path, pdf_path, error, ConvertOptions{});
+}
+
+bool convert_tiff_to_pdf(const std::string& tiff_path, const std::string& pdf_path, std::string& error,
+                         const ConvertOptions& options, ConvertReport* report) {
     try {
         const std::vector<uint8_t> bytes = text::read_all(tiff_path);
         if (bytes.empty()) {
@@ -320,9 +397,19 @@ bool convert_tiff_to_pdf(const std::string& tiff_path, const std::string& pdf_pa
             error = "No readable pages in TIFF";
             return false;
         }
+        Writer writer;
+        writer.compact = options.compact;
+        uint64_t default_bytes = 0;
+        if (!options.compact && options.compact_above > 0) {
+            // Decided before the first byte is written, so no file is ever written twice.
+            std::vector<uint64_t> sizes(count);
+            for (size_t i = 0; i < count; ++i) sizes[i] = reader.page_data_bytes(i);
+            default_bytes = default_pdf_bytes_estimate(sizes);
+            writer.compact = default_bytes > options.compact_above;
+        }
+        reader.keep_stored = writer.compact;
         // One decoded page at a time; the first is decoded before the output is touched, so a
         // file that fails at once reports its own fault rather than the output's.
-        Writer writer;
         for (size_t i = 0; i < count; ++i) {
             const tiff::Page page = reader.read_page(i);
             if ((i == 0 && !writer.begin(pdf_path, count)) || !writer.add_page(page)) {
@@ -333,6 +420,12 @@ bool convert_tiff_to_pdf(const std::string& tiff_path, const std::string& pdf_pa
         if (!writer.finish()) {
             error = writer.error();
             return false;
+        }
+        if (report) {
+            report->compact = writer.compact;
+            report->default_bytes = default_bytes;
+            uint64_t written = 0;
+            report->bytes = fileutils::file_size(pdf_path, written) ? written : 0;
         }
         return true;
     } catch (const std::exception& e) {

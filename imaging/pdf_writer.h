@@ -3,7 +3,8 @@
 // One pixel is one PDF unit horizontally; the page height is scaled by the page's `aspect` so
 // that pixels of unequal resolution keep their shape. Sides are capped at 14400 units. The page's
 // TIFF orientation is honoured by the image's placement matrix (the page turns for 5 to 8); the
-// pixel data is embedded unchanged.
+// pixel data is embedded unchanged. Compact output (Writer::compact) sizes the page from the
+// TIFF's resolution instead and compresses the pixel data.
 #pragma once
 
 #include <cstdint>
@@ -54,6 +55,10 @@ public:
     int32_t next_id = 1;
     // Ceiling on the file's size; tests lower it.
     uint64_t max_bytes = MAX_PDF_BYTES;
+    // Compact pages (set before begin()): the page at the size its resolution gives, bilevel
+    // images coded as Group 4, grey and RGB ones deflated or their stored strip passed through
+    // (Page::stored), JPEG as it is. The objects and their numbering stay the same.
+    bool compact = false;
 
 private:
     bool start(size_t page_count);
@@ -73,5 +78,26 @@ private:
 
 [[nodiscard]] bool convert_tiff_to_pdf(const std::string& tiff_path, const std::string& pdf_path,
                                        std::string& error);
+
+struct ConvertOptions {
+    bool compact = false;  // write compact pages (Writer::compact)
+    // Above 0: a file whose default output would be larger than this is written compact instead,
+    // decided from the TIFF's directories before anything is written.
+    uint64_t compact_above = 0;
+};
+
+struct ConvertReport {
+    bool compact = false;        // the file was written compact
+    uint64_t default_bytes = 0;  // the default output's size, as estimated from the directories
+    uint64_t bytes = 0;          // the size of the file written
+};
+
+[[nodiscard]] bool convert_tiff_to_pdf(const std::string& tiff_path, const std::string& pdf_path,
+                                       std::string& error, const ConvertOptions& options,
+                                       ConvertReport* report = nullptr);
+
+// Size of a default (not compact) PDF of pages whose data sizes are given: never below the
+// real one, at most a few hundred bytes a page above it.
+uint64_t default_pdf_bytes_estimate(const std::vector<uint64_t>& page_data_bytes);
 
 }  // namespace pdf

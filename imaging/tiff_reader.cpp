@@ -10,6 +10,7 @@
 #include <string>
 
 #include "imaging/ccitt.h"
+#include "imaging/deflate.h"
 #include "imaging/inflate.h"
 #include "imaging/lzw.h"
 
@@ -32,6 +33,7 @@ constexpr uint16_t TAG_STRIP_BYTE_COUNTS = 279;
 constexpr uint16_t TAG_X_RESOLUTION = 282;
 constexpr uint16_t TAG_Y_RESOLUTION = 283;
 constexpr uint16_t TAG_PLANAR_CONFIG = 284;
+constexpr uint16_t TAG_RESOLUTION_UNIT = 296;
 constexpr uint16_t TAG_T4_OPTIONS = 292;
 constexpr uint16_t TAG_PREDICTOR = 317;
 constexpr uint16_t TAG_COLOR_MAP = 320;
@@ -177,6 +179,68 @@ std::vector<uint8_t> decode_strips(const uint8_t* file, const Reader::Span* span
         if (rows_done >= c.height) break;
     }
     return buf;
+}
+
+// Whether a PDF filter reads the strip `in` to exactly the samples `decoded` (before any
+// inversion; with the predictor undone when `predictor`), and which one.
+StoredCoding stored_coding(const uint8_t* in, size_t n, uint32_t compression, const std::vector<uint8_t>& decoded,
+                           bool predictor, size_t row_samples, size_t stride) {
+    switch (compression) {
+        case 5:
+            // Old-style (bit-reversed) LZW starts 00 01 and no PDF filter reads it.
+            if (n < 2 || (in[0] == 0 && (in[1] & 1))) return StoredCoding::None;
+            return StoredCoding::Lzw;
+        case 8:
+        case 32946: {
+            // zlib-wrapped, a window of 32 KiB at most, no preset dictionary, and a trailer that
+            // matches: readers that check it must not meet a damaged one.
+            if (n < 6 || (in[0] & 0x0F) != 8 || (in[0] >> 4) > 7 || (in[1] & 0x20) ||
+                ((unsigned(in[0]) << 8) | in[1]) % 31 != 0)
+                return StoredCoding::None;
+            uint32_t adler = 1;
+            if (!predictor) {
+                adler = flate::adler32(1, decoded.data(), decoded.size());
+            } else {
+                std::vector<uint8_t> row(row_samples);
+                for (size_t r = 0; r * row_samples < decoded.size(); ++r) {
+                    const uint8_t* src = decoded.data() + r * row_samples;
+                    const size_t len = std::min(row_samples, decoded.size() - r * row_samples);
+                    for (size_t i = 0; i < len; ++i) row[i] = uint8_t(src[i] - (i >= stride ? src[i - stride] : 0));
+                    adler = flate::adler32(adler, row.data(), len);
+                }
+            }
+            const uint8_t* t = in + n - 4;
+            const uint32_t stored = (uint32_t(t[0]) << 24) | (uint32_t(t[1]) << 16) | (uint32_t(t[2]) << 8) | t[3];
+            return stored == adler ? StoredCoding::Deflate : StoredCoding::None;
+        }
+        case 32773: {
+            // PDF reads the header 128 as the end of the data, PackBits as a no-op.
+            size_t i = 0, out = 0;
+            while (i < n && out < decoded.size()) {
+                const uint8_t h = in[i];
+                if (h == 128) return StoredCoding::None;
+                if (h < 128) {
+                    i += size_t(h) + 2;
+                    out += size_t(h) + 1;
+                } else {
+                    i += 2;
+                    out += 257u - h;
+                }
+            }
+            return StoredCoding::PackBits;
+        }
+        default:
+            return StoredCoding::None;
+    }
+}
+
+// Pixels per inch from XResolution, YResolution and ResolutionUnit; 0 for either when unknown.
+void read_dpi(const Reader& r, const Reader::IFD& ifd, double xr, double yr, Page& page) {
+    const uint32_t unit = r.get_value(ifd, TAG_RESOLUTION_UNIT, 2);
+    if (xr <= 0 || yr <= 0 || (unit != 2 && unit != 3)) return;
+    const double per_inch = unit == 3 ? 2.54 : 1.0;
+    page.x_dpi = xr * per_inch;
+    page.y_dpi = yr * per_inch;
 }
 
 bool supported_compression(uint32_t c) {
@@ -412,6 +476,31 @@ Page Reader::read_page(size_t index) {
     return page;
 }
 
+uint64_t Reader::page_data_bytes(size_t index) const {
+    if (index >= page_dirs_.size()) return 0;
+    const IFD ifd = read_ifd(page_dirs_[index]);
+    const uint32_t compression = get_value(ifd, TAG_COMPRESSION, 1);
+    if (compression == 6 || compression == 7) {
+        // Everything the stream can be assembled from, plus the markers assemble_jpeg adds.
+        uint64_t total = 128;
+        for (uint16_t tag : {TAG_STRIP_BYTE_COUNTS, TAG_TILE_BYTE_COUNTS, TAG_JPEG_IF_LENGTH})
+            if (const Tag* t = find(ifd, tag))
+                for (uint32_t v : read_offsets(*t)) total += uint64_t(v) + 8;
+        if (const Tag* t = find(ifd, TAG_JPEG_TABLES)) total += t->count;
+        return total;
+    }
+    const uint64_t width = get_value(ifd, TAG_IMAGE_WIDTH, 0), height = get_value(ifd, TAG_IMAGE_LENGTH, 0);
+    const uint32_t bps = get_value(ifd, TAG_BITS_PER_SAMPLE, 1);
+    const uint32_t spp = get_value(ifd, TAG_SAMPLES_PER_PIXEL, 1);
+    const bool has_photometric = find(ifd, TAG_PHOTOMETRIC) != nullptr;
+    const uint32_t photometric = get_value(ifd, TAG_PHOTOMETRIC, 0);
+    const bool grey_model = (photometric == PHOTO_WHITE_IS_ZERO || photometric == PHOTO_BLACK_IS_ZERO) &&
+                            !(spp >= 3 && !has_photometric);
+    if (grey_model && bps == 1) return (width + 7) / 8 * height;
+    if (grey_model) return width * height;
+    return width * height * 3;
+}
+
 // The checks of decode_page() and decode_jpeg_page() that end without a page and without a
 // message, in their order; a directory that would fail instead counts as a page, so that its
 // error comes when its turn comes.
@@ -506,6 +595,7 @@ bool Reader::decode_jpeg_page(const IFD& ifd, size_t page_number, Page& page) {
              " componentes não é suportado");
     const double xr = rational(ifd, TAG_X_RESOLUTION), yr = rational(ifd, TAG_Y_RESOLUTION);
     if (xr > 0 && yr > 0) page.aspect = xr / yr;
+    read_dpi(*this, ifd, xr, yr, page);
     page.orientation = read_orientation(*this, ifd);
     return true;
 }
@@ -619,11 +709,26 @@ bool Reader::decode_page(const IFD& ifd, size_t page_number, Page& page) {
         }
     }
 
+    if (keep_stored && spans.size() == 1 && !planar && !codec.reversed && bps == 8 &&
+        decoded[0].size() == plane_need &&
+        ((kind == PageKind::Gray && spp == 1) || (kind == PageKind::Rgb && photometric == PHOTO_RGB && spp == 3))) {
+        const uint8_t* in = data + spans[0].offset;
+        const size_t n = spans[0].length;
+        page.stored_coding = stored_coding(in, n, compression, decoded[0], codec.predictor,
+                                           size_t(codec.row_samples), size_t(codec.stride));
+        if (page.stored_coding != StoredCoding::None) {
+            page.stored.assign(in, in + n);
+            page.stored_predictor = codec.predictor;
+            page.stored_inverted = photometric == PHOTO_WHITE_IS_ZERO;
+        }
+    }
+
     page.width = width;
     page.height = height;
     page.kind = kind;
     const double xr = rational(ifd, TAG_X_RESOLUTION), yr = rational(ifd, TAG_Y_RESOLUTION);
     if (xr > 0 && yr > 0) page.aspect = xr / yr;
+    read_dpi(*this, ifd, xr, yr, page);
     page.orientation = read_orientation(*this, ifd);
 
     const size_t pixels = size_t(uint64_t(width) * height);

@@ -18,6 +18,10 @@ namespace tiff {
 
 enum class PageKind : int32_t { Rgb = 0, Gray = 1, Bilevel = 2, Jpeg = 3 };
 
+// How a page's stored strip is coded, as the PDF filter that reads it: /LZWDecode, /FlateDecode
+// (zlib-wrapped, Adler-32 checked), /RunLengthDecode (PackBits with no 128 header byte).
+enum class StoredCoding : uint8_t { None, Lzw, Deflate, PackBits };
+
 struct Page {
     uint32_t width = 0;
     uint32_t height = 0;
@@ -30,6 +34,16 @@ struct Page {
     // to 8 (left, bottom). The PDF writer turns the drawing, never the pixels. 1 when the tag is
     // missing or out of range.
     uint16_t orientation = 1;
+    // Pixels per inch across and down (XResolution and YResolution in their ResolutionUnit, 2 inch
+    // or 3 centimetre); 0 when either is missing or not positive, or the unit is 1 (none).
+    double x_dpi = 0;
+    double y_dpi = 0;
+    // Only with Reader::keep_stored: the page's one strip as the file stores it, when a PDF filter
+    // reads it to exactly `data` (grey or RGB, 8 bits, no other strip); else `stored` is empty.
+    StoredCoding stored_coding = StoredCoding::None;
+    bool stored_predictor = false;  // horizontal differencing still to undo (TIFF Predictor 2)
+    bool stored_inverted = false;   // WhiteIsZero grey: the stored samples are `data` inverted
+    std::vector<uint8_t> stored;
 };
 
 // Sum of the decoded pages of one file (pixel data and JPEG streams); a file that needs more is
@@ -63,6 +77,11 @@ public:
     size_t open(const uint8_t* data, size_t size);
     Page read_page(size_t index);
     size_t page_count() const { return page_dirs_.size(); }
+    // Size of page `index`'s `data`, from its directory alone (no decoding): exact for pixel
+    // pages, an upper bound for JPEG ones; 0 for an index beyond page_count(). After open().
+    uint64_t page_data_bytes(size_t index) const;
+    // Pages keep their stored strip when a PDF filter can read it (Page::stored); off by default.
+    bool keep_stored = false;
 
     IFD read_ifd(uint32_t offset) const;
     uint32_t get_value(const IFD& ifd, uint16_t tag, uint32_t def) const;

@@ -5,6 +5,7 @@
 #include "core/fileutils.h"
 #include "files/scan.h"
 #include "imaging/pdf_writer.h"
+#include "service/batch_uploader.h"
 
 namespace dorvane {
 
@@ -29,8 +30,28 @@ std::string convert_start_line(size_t tiff_count) {
     return "Convertendo " + std::to_string(tiff_count) + " TIFF(s) para PDF...";
 }
 
+bool convert_one_tiff(const std::string& tiff_path, const std::string& pdf_path, bool compact,
+                      std::string& line) {
+    const std::string name = fileutils::base_name(tiff_path);
+    pdf::ConvertOptions options;
+    options.compact = compact;
+    // A PDF that the upload would refuse is no use: such a file is written compact instead.
+    if (!compact) options.compact_above = BatchUploader::Options{}.max_file_bytes;
+    pdf::ConvertReport report;
+    std::string error;
+    if (!pdf::convert_tiff_to_pdf(tiff_path, pdf_path, error, options, &report)) {
+        line = "[ERRO] " + name + " — " + error;
+        return false;
+    }
+    line = "[OK] " + name + " → " + fileutils::base_name(pdf_path);
+    if (!compact && report.compact)
+        line += " (compactado: " + fileutils::format_size(report.default_bytes) + " → " +
+                fileutils::format_size(report.bytes) + ")";
+    return true;
+}
+
 ConvertSummary convert_tiffs(const std::vector<std::string>& tiffs, const std::string& folder,
-                             const ConvertCallbacks& cb) {
+                             const ConvertCallbacks& cb, bool compact) {
     ConvertSummary summary;
     const size_t total = tiffs.size();
     const std::string out_dir = fileutils::join(folder, CONVERTED_FOLDER);
@@ -62,13 +83,13 @@ ConvertSummary convert_tiffs(const std::vector<std::string>& tiffs, const std::s
         }
         if (cb.status)
             cb.status("Convertendo " + std::to_string(i + 1) + "/" + std::to_string(total) + ": " + name);
-        std::string error;
-        if (pdf::convert_tiff_to_pdf(path, out_path, error)) {
-            if (cb.log) cb.log("[OK] " + name + " → " + out_name);
+        std::string line;
+        const bool ok = convert_one_tiff(path, out_path, compact, line);
+        if (cb.log) cb.log(line);
+        if (ok) {
             ++summary.converted;
             if (cb.add_file) cb.add_file(out_path);
         } else {
-            if (cb.log) cb.log("[ERRO] " + name + " — " + error);
             ++summary.failed;
         }
     }

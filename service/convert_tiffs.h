@@ -45,8 +45,15 @@ std::string convert_start_line(size_t tiff_count);
 // Converts the files one by one into folder + separator + CONVERTED_FOLDER (created first; a
 // failure there shows up as failed conversions). Calls progress (i, N) before file i and (N, N)
 // at the end; add_file for every PDF converted or reused. Every callback may be empty.
+// `compact`: every file is written compact (`dorvane convert --compact`). Otherwise a file whose
+// default PDF would pass the upload limit is written compact, so that it can still be sent.
 ConvertSummary convert_tiffs(const std::vector<std::string>& tiffs, const std::string& folder,
-                             const ConvertCallbacks& callbacks);
+                             const ConvertCallbacks& callbacks, bool compact = false);
+
+// Converts one TIFF the same way (compact when asked or when the default PDF would pass the
+// upload limit); on success `line` is the "[OK]" line, on failure the "[ERRO]" line.
+bool convert_one_tiff(const std::string& tiff_path, const std::string& pdf_path, bool compact,
+                      std::string& line);
 
 // The closing lines: the reused, not-TIFF and "[AVISO]" failure counts when above 0, then always
 // "[FIM] C convertido(s) — M arquivo(s) prontos para envio.", where M is `files_ready` (the size

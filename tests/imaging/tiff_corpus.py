@@ -140,6 +140,12 @@ def make(out):
     tiffcp("rgb.tif", "rgb_bigtiff_be.tif", "-c", "zip", "-8", "-B")
     rgb = Image.open(p("rgb.tif"))
     save(rgb, "rgb_pil_lzw.tif", compression="tiff_lzw")
+    # One strip each, which compact output passes through as PDF filters read it.
+    for src, comp, tag in (("gray.tif", "lzw", "gray_lzw"), ("gray.tif", "zip:2", "gray_zip_pred"),
+                           ("gray.tif", "packbits", "gray_packbits"), ("gray_miw.tif", "lzw:2", "gray_miw_lzw_pred"),
+                           ("rgb.tif", "lzw:2", "rgb_lzw_pred"), ("rgb.tif", "zip", "rgb_zip"),
+                           ("rgb.tif", "packbits", "rgb_packbits")):
+        tiffcp(src, f"onestrip_{tag}.tif", "-c", comp, "-r", "100000")
 
     # Palette, CMYK, alpha.
     save(rgb.quantize(colors=200, method=Image.Quantize.MEDIANCUT), "palette.tif")
@@ -273,7 +279,31 @@ def psnr(a, b):
     return float("inf") if mse == 0 else 10 * math.log10(255 * 255 / mse)
 
 
-def compare(tiff, pdf, mode):
+def true_sizes(tiff, sizes):
+    """Page sizes in points that the resolution tags give (one point a pixel without them)."""
+    info = subprocess.run(["tiffinfo", tiff], capture_output=True, text=True).stdout
+    resolutions = []  # per directory: (x, y, unit text) or None
+    for line in info.splitlines():
+        if line.startswith("=== TIFF directory"):
+            resolutions.append(None)
+        elif line.strip().startswith("Resolution:") and resolutions:
+            x, rest = line.split(":", 1)[1].split(",", 1)
+            y, unit = (rest.split(None, 1) + [""])[:2]
+            resolutions[-1] = (float(x), float(y), unit.strip())
+    out = []
+    for i, (w, h) in enumerate(sizes):
+        xr, yr, unit = resolutions[i] if i < len(resolutions) and resolutions[i] else (0, 0, "")
+        if xr > 0 and yr > 0 and unit in ("pixels/inch", "pixels/cm"):
+            per_inch = 2.54 if unit == "pixels/cm" else 1.0
+            pw, ph = w * 72 / (xr * per_inch), h * 72 / (yr * per_inch)
+        else:
+            pw, ph = w, h * (xr / yr if xr > 0 and yr > 0 else 1)
+        scale = min(1.0, 14400 / max(pw, ph))
+        out.append((pw * scale, ph * scale))
+    return out
+
+
+def compare(tiff, pdf, mode, compact=False):
     refs = reference_pages(tiff)
     info = subprocess.run(["pdfinfo", pdf], capture_output=True, text=True, check=True).stdout
     count = int([l for l in info.splitlines() if l.startswith("Pages:")][0].split()[1])
@@ -282,6 +312,11 @@ def compare(tiff, pdf, mode):
         return 1
     sizes = [r.size for r in refs]
     failures = 0
+    if compact:
+        for i, ((ew, eh), (mw, mh)) in enumerate(zip(true_sizes(tiff, sizes), media_sizes(pdf)), start=1):
+            if abs(mw - ew) > 0.005 * ew + 0.01 or abs(mh - eh) > 0.005 * eh + 0.01:
+                print(f"page {i}: {mw} x {mh} points, resolution gives {ew:.2f} x {eh:.2f}")
+                failures += 1
     for renderer in ("cairo", "gs"):
         for i, (ref, got) in enumerate(zip(refs, rendered_pages(pdf, sizes, renderer)), start=1):
             if mode == "exact":
@@ -300,8 +335,8 @@ def compare(tiff, pdf, mode):
 if __name__ == "__main__":
     if len(sys.argv) == 3 and sys.argv[1] == "make":
         make(sys.argv[2])
-    elif len(sys.argv) == 5 and sys.argv[1] == "compare":
-        sys.exit(compare(sys.argv[2], sys.argv[3], sys.argv[4]))
+    elif len(sys.argv) in (5, 6) and sys.argv[1] == "compare":
+        sys.exit(compare(sys.argv[2], sys.argv[3], sys.argv[4], sys.argv[5:] == ["compact"]))
     else:
         print(__doc__)
         sys.exit(64)

@@ -49,6 +49,42 @@ std::vector<std::vector<std::string>> make_files(const std::string& name, const 
 
 }  // namespace
 
+// Compact output of the same corpus: refused exactly when the default is, with the same message,
+// and otherwise the same pixels on a page of the size the resolution gives (within 0.5 %).
+TEST(TiffOracle, CompactCorpusShowsTheSamePixelsAtTrueSize) {
+    testing_support::TempDir dir;
+    const auto rows = make_files("tiff_corpus.py", dir);
+    ASSERT_GT(rows.size(), 50u);
+    pdf::ConvertOptions compact;
+    compact.compact = true;
+    for (const auto& row : rows) {
+        const std::string &name = row[0], &mode = row[2];
+        SCOPED_TRACE(name);
+        const std::string tiff = dir.file(name), pdf = dir.file(name + ".pdf"), small = dir.file(name + ".c.pdf");
+        std::string error, compact_error;
+        const bool ok = pdf::convert_tiff_to_pdf(tiff, pdf, error);
+        EXPECT_EQ(pdf::convert_tiff_to_pdf(tiff, small, compact_error, compact), ok);
+        EXPECT_EQ(compact_error, error);
+        if (!ok) continue;
+        EXPECT_EQ(sh("qpdf --check " + quote(small) + " >/dev/null 2>&1"), 0);
+        // Single strips of LZW, PackBits and predicted data go through as they are.
+        if (name.rfind("onestrip_", 0) == 0) {
+            const std::vector<uint8_t> bytes = text::read_all(small);
+            const std::string text(bytes.begin(), bytes.end());
+            const std::pair<const char*, const char*> marks[] = {
+                {"lzw", "/LZWDecode"}, {"packbits", "/RunLengthDecode"}, {"pred", "/Predictor 2"}, {"miw", "/Decode [1 0]"}};
+            for (const auto& [part, mark] : marks) {
+                if (name.find(part) != std::string::npos) {
+                    EXPECT_NE(text.find(mark), std::string::npos) << mark;
+                }
+            }
+        }
+        if (mode != "-") {
+            EXPECT_EQ(sh(script("tiff_corpus.py") + "compare " + quote(tiff) + " " + quote(small) + " " + mode + " compact"), 0);
+        }
+    }
+}
+
 TEST(TiffOracle, CorpusConvertsLikeLibtiffOrIsRefused) {
     testing_support::TempDir dir;
     const auto rows = make_files("tiff_corpus.py", dir);
