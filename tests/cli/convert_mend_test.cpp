@@ -70,7 +70,7 @@ TEST(ConvertMend, OversizedScanIsWrittenCompactAndUploaded) {
 
     testing_support::DemoService service;
     const auto send = run_program({bin_path("dorvane"), "send", "--url", service.url(), "--key", "demo-key",
-                                   "--operation", "pdf-compress", "--yes", pdf},
+                                   "--operation", "pdf-compress", "--results-dir", dir.path(), "--yes", pdf},
                                   {{"DORVANE_URL", ""}, {"DORVANE_API_KEY", ""}});
     EXPECT_EQ(send.exit_code, 0) << send.out << send.err;
     EXPECT_EQ(send.err.find("excede o limite"), std::string::npos) << send.err;
