@@ -21,33 +21,69 @@ constexpr int RUN_CAP = 1 << 30;
 // T.4 section 4.1.2: an EOL is eleven (or more, with fill) 0 bits and a 1.
 constexpr int EOL_ZEROS = 11;
 
-int bit_at(const BitReader& r, size_t pos) { return (r.data[pos >> 3] >> (7 - (pos & 7))) & 1; }
+// Run-length codes looked up over the next 13 bits (the longest code, black make-up, has 13).
+// Each entry says what walking the code tree over those bits meets first: a code (its run and
+// length) or a bit that leads nowhere (the number of bits read up to and including it).
+constexpr int LOOKUP_BITS = 13;
 
-bool read_bit(BitReader& r, int& bit) {
-    if (r.at_end()) return false;
-    bit = bit_at(r, r.bitpos++);
-    return true;
+struct RunEntry {
+    int16_t run = -1;  // -1: no code
+    uint8_t length = 0;
+};
+
+struct RunLookup {
+    RunEntry white[1 << LOOKUP_BITS];
+    RunEntry black[1 << LOOKUP_BITS];
+};
+
+void fill_lookup(const std::vector<HuffNode>& tree, RunEntry* lookup) {
+    for (uint32_t bits = 0; bits < (1u << LOOKUP_BITS); ++bits) {
+        RunEntry e;
+        int node = 0;
+        for (int depth = 1; depth <= LOOKUP_BITS; ++depth) {
+            const HuffNode& n = tree[static_cast<size_t>(node)];
+            node = (bits >> (LOOKUP_BITS - depth)) & 1 ? n.child1 : n.child0;
+            e.length = static_cast<uint8_t>(depth);
+            if (node < 0) break;
+            if (tree[static_cast<size_t>(node)].value >= 0) {
+                e.run = static_cast<int16_t>(tree[static_cast<size_t>(node)].value);
+                break;
+            }
+        }
+        lookup[bits] = e;
+    }
+}
+
+const RunLookup& run_lookup() {
+    // Built once from the code trees, like them; read-only afterwards.
+    static const RunLookup* const lookup = [] {
+        static RunLookup l;
+        fill_lookup(get_tables()->white, l.white);
+        fill_lookup(get_tables()->black, l.black);
+        return &l;
+    }();
+    return *lookup;
 }
 
 // One run of one colour (T.4 section 4.1.1): any number of make-up codes (64 to 2560) and one
 // terminating code (0 to 63). When the data ends inside a code or the bits form no code, the
-// make-up codes already read still count as the run; with none read the run fails (-1).
-int read_run(BitReader& r, const std::vector<HuffNode>& tree) {
+// make-up codes already read still count as the run; with none read the run fails (-1). The
+// bits of a failed code are consumed as far as the tree walk would have read them.
+int read_run(BitReader& r, const RunEntry* lookup) {
     int total = 0;
     bool any = false;
     for (;;) {
-        int node = 0;
-        while (tree[static_cast<size_t>(node)].value < 0) {
-            int bit;
-            if (!read_bit(r, bit)) return any ? total : -1;
-            const HuffNode& n = tree[static_cast<size_t>(node)];
-            node = bit ? n.child1 : n.child0;
-            if (node < 0) return any ? total : -1;
+        const size_t left = r.bits_left();
+        const RunEntry e = lookup[r.peek(LOOKUP_BITS)];
+        if (e.length > left) {  // the data ends inside the code
+            r.bitpos += left;
+            return any ? total : -1;
         }
-        int run = tree[static_cast<size_t>(node)].value;
-        total = std::min(total + run, RUN_CAP);
+        r.bitpos += e.length;
+        if (e.run < 0) return any ? total : -1;
+        total = std::min(total + e.run, RUN_CAP);
         any = true;
-        if (run <= 63) return total;
+        if (e.run <= 63) return total;
     }
 }
 
@@ -80,23 +116,28 @@ void paint_changes(uint8_t* row, const std::vector<int>& changes, int width) {
     }
 }
 
-// The changes of a painted row, starting from white. Whole bytes of the current colour are
-// skipped at once; the padding bits after the width are never looked at.
+// The first pixel at or after x whose colour is not `colour`, or the width when there is none;
+// bytes of the searched colour are skipped whole, and padding bits after the width never count.
+int next_change(const uint8_t* row, int x, int width, int colour) {
+    const uint8_t flip = colour ? 0xFF : 0x00;
+    size_t byte = static_cast<size_t>(x >> 3);
+    unsigned v = static_cast<uint8_t>(row[byte] ^ flip) & (0xFFu >> (x & 7));
+    const size_t last = static_cast<size_t>(width - 1) >> 3;
+    while (v == 0) {
+        if (++byte > last) return width;
+        v = static_cast<uint8_t>(row[byte] ^ flip);
+    }
+    const int at = static_cast<int>(byte * 8) + (__builtin_clz(v) - 24);
+    return std::min(at, width);
+}
+
+// The changes of a painted row, starting from white.
 void changes_of_row(const uint8_t* row, int width, std::vector<int>& changes) {
     changes.clear();
     int colour = 0;
-    int x = 0;
-    while (x < width) {
-        if ((x & 7) == 0 && x + 8 <= width && row[x >> 3] == (colour ? 0xFF : 0x00)) {
-            x += 8;
-            continue;
-        }
-        int pixel = (row[x >> 3] >> (7 - (x & 7))) & 1;
-        if (pixel != colour) {
-            changes.push_back(x);
-            colour = pixel;
-        }
-        ++x;
+    for (int x = next_change(row, 0, width, 0); x < width; x = next_change(row, x, width, colour)) {
+        changes.push_back(x);
+        colour ^= 1;
     }
 }
 
@@ -104,30 +145,40 @@ enum class Mode { V0, VR1, VL1, VR2, VL2, VR3, VL3, Pass, Horizontal, None };
 
 // T.4 section 4.2.2 table 4: the two-dimensional mode codes. Six 0 bits in a row are no mode
 // (the start of an EOL or of an extension code), and neither is data that ends inside a code.
+// Looked up over the next 7 bits (the longest mode code); 000000 is read as 6 bits.
+struct ModeEntry {
+    Mode mode;
+    uint8_t length;
+};
+
+constexpr ModeEntry mode_of(uint32_t bits) {
+    // bits: 7 bits, the first most significant.
+    if (bits & 0x40) return {Mode::V0, 1};                                      // 1
+    if (bits & 0x20) return {(bits & 0x10) ? Mode::VR1 : Mode::VL1, 3};         // 011, 010
+    if (bits & 0x10) return {Mode::Horizontal, 3};                              // 001
+    if (bits & 0x08) return {Mode::Pass, 4};                                    // 0001
+    if (bits & 0x04) return {(bits & 0x02) ? Mode::VR2 : Mode::VL2, 6};         // 000011, 000010
+    if (bits & 0x02) return {(bits & 0x01) ? Mode::VR3 : Mode::VL3, 7};         // 0000011, 0000010
+    return {Mode::None, 6};                                                     // 000000
+}
+
+struct ModeLookup {
+    ModeEntry entries[128];
+    constexpr ModeLookup() : entries() {
+        for (uint32_t i = 0; i < 128; ++i) entries[i] = mode_of(i);
+    }
+};
+constexpr ModeLookup MODES;
+
 Mode read_mode(BitReader& r) {
-    int b;
-    if (!read_bit(r, b)) return Mode::None;
-    if (b) return Mode::V0;                             // 1
-    if (!read_bit(r, b)) return Mode::None;
-    if (b) {
-        if (!read_bit(r, b)) return Mode::None;
-        return b ? Mode::VR1 : Mode::VL1;               // 011, 010
+    const size_t left = r.bits_left();
+    const ModeEntry e = MODES.entries[r.peek(7)];
+    if (e.length > left) {
+        r.bitpos += left;
+        return Mode::None;
     }
-    if (!read_bit(r, b)) return Mode::None;
-    if (b) return Mode::Horizontal;                     // 001
-    if (!read_bit(r, b)) return Mode::None;
-    if (b) return Mode::Pass;                           // 0001
-    if (!read_bit(r, b)) return Mode::None;
-    if (b) {
-        if (!read_bit(r, b)) return Mode::None;
-        return b ? Mode::VR2 : Mode::VL2;               // 000011, 000010
-    }
-    if (!read_bit(r, b)) return Mode::None;
-    if (b) {
-        if (!read_bit(r, b)) return Mode::None;
-        return b ? Mode::VR3 : Mode::VL3;               // 0000011, 0000010
-    }
-    return Mode::None;                                  // 000000
+    r.bitpos += e.length;
+    return e.mode;
 }
 
 int vertical_offset(Mode m) {
@@ -152,7 +203,7 @@ size_t output_size(int width, int rows) {
 
 // One modified Huffman line (T.4 section 4.1) into a cleared row. Returns how far it got (a0),
 // or -1 when its very first run failed.
-int decode_1d_line(BitReader& r, const Tables& t, uint8_t* row, int width) {
+int decode_1d_line(BitReader& r, const RunLookup& t, uint8_t* row, int width) {
     int a0 = 0;
     bool white = true;
     while (a0 < width) {
@@ -172,7 +223,7 @@ bool decode_2d_line(BitReader& reader, const std::vector<int>& reference, std::v
                     int width) {
     current.clear();
     if (width < 0) return true;
-    const Tables& t = *get_tables();
+    const RunLookup& t = run_lookup();
 
     // b1 is "the first changing element on the reference line to the right of a0 and of opposite
     // colour to a0's colour" (T.4 section 4.2.1.3.1). a0 never moves left, so on a sorted
@@ -222,8 +273,23 @@ bool decode_2d_line(BitReader& reader, const std::vector<int>& reference, std::v
 }
 
 std::vector<uint8_t> decode_group4(const uint8_t* data, size_t length, int width, int rows) {
-    std::vector<uint8_t> out(output_size(width, rows), 0);
-    if (width < 1 || rows < 1) return out;
+    std::vector<uint8_t> out;
+    decode_group4(data, length, width, rows, out);
+    return out;
+}
+
+std::vector<uint8_t> decode_group3(const uint8_t* data, size_t length, int width, int rows,
+                                   bool two_dimensional, bool byte_aligned_rows) {
+    std::vector<uint8_t> out;
+    decode_group3(data, length, width, rows, two_dimensional, byte_aligned_rows, out);
+    return out;
+}
+
+void decode_group4(const uint8_t* data, size_t length, int width, int rows, std::vector<uint8_t>& out_vec) {
+    const size_t start = out_vec.size();
+    out_vec.resize(start + output_size(width, rows), 0);
+    if (width < 1 || rows < 1) return;
+    uint8_t* out = out_vec.data() + start;
     const size_t row_bytes = (static_cast<size_t>(width) + 7) / 8;
 
     BitReader reader(data, length);
@@ -231,44 +297,52 @@ std::vector<uint8_t> decode_group4(const uint8_t* data, size_t length, int width
     std::vector<int> current;
     for (int row = 0; row < rows && !reader.at_end(); ++row) {
         if (!decode_2d_line(reader, reference, current, width)) break;
-        paint_changes(out.data() + static_cast<size_t>(row) * row_bytes, current, width);
+        paint_changes(out + static_cast<size_t>(row) * row_bytes, current, width);
         // T.6 codes each line against the previous line's changes as decoded.
         reference.swap(current);
     }
-    return out;
 }
 
-std::vector<uint8_t> decode_group3(const uint8_t* data, size_t length, int width, int rows,
-                                   bool two_dimensional, bool byte_aligned_rows) {
-    std::vector<uint8_t> out(output_size(width, rows), 0);
-    if (width < 1 || rows < 1) return out;
+void decode_group3(const uint8_t* data, size_t length, int width, int rows, bool two_dimensional,
+                   bool byte_aligned_rows, std::vector<uint8_t>& out_vec) {
+    const size_t start = out_vec.size();
+    out_vec.resize(start + output_size(width, rows), 0);
+    if (width < 1 || rows < 1) return;
+    uint8_t* out = out_vec.data() + start;
     const size_t row_bytes = (static_cast<size_t>(width) + 7) / 8;
-    const Tables& t = *get_tables();
+    const RunLookup& t = run_lookup();
 
     BitReader reader(data, length);
     const size_t total_bits = length * 8;
     std::vector<int> reference;  // changes of the previous row, for two-dimensional lines
     std::vector<int> current;
     for (int row = 0; row < rows && !reader.at_end(); ++row) {
-        uint8_t* line = out.data() + static_cast<size_t>(row) * row_bytes;
+        uint8_t* line = out + static_cast<size_t>(row) * row_bytes;
 
         // Find the line start past any EOLs and the fill bits before them (T.4 section 4.1.2).
-        // Bits that turn out not to be an EOL belong to the line and are read again.
-        size_t pos = reader.bitpos;
-        size_t line_start = pos;
+        // Bits that turn out not to be an EOL belong to the line and are read again. Zeros are
+        // counted up to 25 at a time.
+        BitReader scan = reader;
+        size_t line_start = reader.bitpos;
         bool eol = false;
         int zeros = 0;
         bool data_ends_after_eol = false;
-        while (pos < total_bits) {
-            if (bit_at(reader, pos++) == 0) {
-                ++zeros;
+        while (scan.bitpos < total_bits) {
+            const size_t avail = std::min<size_t>(scan.bits_left(), 25);
+            const uint32_t word = scan.peek(25) >> (25 - avail);  // the real bits only
+            if (word == 0) {
+                zeros += static_cast<int>(avail);
+                scan.bitpos += avail;
                 continue;
             }
+            const int lead = __builtin_clz(word) - (32 - static_cast<int>(avail));  // zeros before the 1
+            zeros += lead;
+            scan.bitpos += static_cast<size_t>(lead) + 1;
             if (zeros < EOL_ZEROS) break;
             eol = true;
-            line_start = pos;
+            line_start = scan.bitpos;
             zeros = 0;
-            if (pos >= total_bits) data_ends_after_eol = true;
+            if (scan.bitpos >= total_bits) data_ends_after_eol = true;
         }
         if (data_ends_after_eol) break;
         reader.bitpos = line_start;
@@ -276,7 +350,7 @@ std::vector<uint8_t> decode_group3(const uint8_t* data, size_t length, int width
         // T.4 section 4.2.1: in two-dimensional mode each EOL is followed by a tag bit, 1 for a
         // one-dimensional line and 0 for a two-dimensional one.
         bool two_d_line = false;
-        if (two_dimensional && eol) two_d_line = bit_at(reader, reader.bitpos++) == 0;
+        if (two_dimensional && eol) two_d_line = reader.read(1) == 0;
 
         if (two_d_line) {
             if (!decode_2d_line(reader, reference, current, width)) break;
@@ -289,7 +363,6 @@ std::vector<uint8_t> decode_group3(const uint8_t* data, size_t length, int width
         // TIFF compression 2 pads every row to a byte boundary (TIFF 6.0 section 10).
         if (byte_aligned_rows) reader.bitpos = (reader.bitpos + 7) & ~size_t{7};
     }
-    return out;
 }
 
 }  // namespace ccitt

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "imaging/msb_bits.h"
+
 namespace ccitt {
 
 struct HuffNode {
@@ -25,20 +27,17 @@ struct Tables {
 // The white and black code trees, filled exactly once (thread-safe).
 const Tables* get_tables();
 
-struct BitReader {
-    const uint8_t* data = nullptr;
-    size_t size = 0;
-    size_t bitpos = 0;
-
-    BitReader(const uint8_t* d, size_t n) : data(d), size(n) {}
-    bool at_end() const { return bitpos >= size * 8; }
-};
+using BitReader = imaging::MsbBitReader;
 
 // `byte_aligned_rows`: TIFF compression 2 starts every row on a byte boundary (TIFF 6.0
 // section 10); the reader sets it for that compression only.
 std::vector<uint8_t> decode_group3(const uint8_t* data, size_t length, int width, int rows,
                                    bool two_dimensional, bool byte_aligned_rows = false);
 std::vector<uint8_t> decode_group4(const uint8_t* data, size_t length, int width, int rows);
+// The same, appended to `out`.
+void decode_group3(const uint8_t* data, size_t length, int width, int rows, bool two_dimensional,
+                   bool byte_aligned_rows, std::vector<uint8_t>& out);
+void decode_group4(const uint8_t* data, size_t length, int width, int rows, std::vector<uint8_t>& out);
 bool decode_2d_line(BitReader& reader, const std::vector<int>& reference, std::vector<int>& current,
                     int width);
 

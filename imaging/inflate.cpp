@@ -1,8 +1,8 @@
-// Raw deflate (RFC 1951), decoded the way puff does it: canonical Huffman codes read one bit at a
-// time, no lookup tables, the output produced so far as the back-reference window.
+// Raw deflate (RFC 1951) with the output produced so far as the back-reference window.
 #include "imaging/inflate.h"
 
 #include <algorithm>
+#include <cstring>
 #include <stdexcept>
 
 namespace inflate {
@@ -31,98 +31,294 @@ constexpr uint8_t CL_ORDER[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3
 
 [[noreturn]] void fail(const char* message) { throw std::runtime_error(message); }
 
-// Output with the caller's size limit. Reaching the limit is not an error: the decoder stops and
-// returns what it has, cut at the limit.
-struct Output {
-    std::vector<uint8_t> bytes;
-    size_t limit;
+// The decoder proper reads through a 64-bit buffer refilled eight bytes at a time and looks codes
+// up over their first FAST_BITS bits (zlib's inflate_fast and puff are the two ends of this
+// design; this sits between them). Codes longer than that, and bit patterns that the tables
+// cannot settle, take the canonical walk of HuffTable::decode over the buffered bits, so every
+// input gives the same symbols and the same errors as that walk.
+constexpr int FAST_BITS = 10;
 
-    bool full() const { return bytes.size() >= limit; }
-    void put(uint8_t b) { bytes.push_back(b); }
-    // Copies `length` bytes from `distance` back, byte by byte: the copy may overlap itself
-    // (distance 1, length 258 repeats one byte). Stops at the limit.
-    void copy_back(size_t distance, size_t length) {
-        length = std::min(length, limit - bytes.size());
-        size_t from = bytes.size() - distance;
-        for (size_t i = 0; i < length; ++i) bytes.push_back(bytes[from + i]);
-    }
+struct FastEntry {
+    uint16_t symbol = 0;
+    uint8_t length = 0;  // 0: not settled within FAST_BITS bits
 };
 
-void stored_block(BitReader& in, Output& out) {
-    // Stored data starts on a byte boundary; the bits still buffered there are padding.
-    in.bits(in.bitcnt % 8);
-    uint32_t len = in.bits(16);
-    in.bits(16);  // NLEN: not compared with LEN, as zlib's own raw mode would
-    for (uint32_t i = 0; i < len && !out.full(); ++i) out.put(static_cast<uint8_t>(in.bits(8)));
-}
+// A code's lookup table covers its first `bits` bits (at most FAST_BITS): fewer for the short
+// codes, since the table is filled anew for every dynamic block.
+struct Code {
+    HuffTable canonical;
+    int bits = FAST_BITS;
+    FastEntry fast[1 << FAST_BITS];
+};
 
-void fixed_tables(HuffTable& litlen, HuffTable& dist) {
-    uint16_t lengths[FIXED_LITLEN];
-    int sym = 0;
-    for (; sym < 144; ++sym) lengths[sym] = 8;
-    for (; sym < 256; ++sym) lengths[sym] = 9;
-    for (; sym < 280; ++sym) lengths[sym] = 7;
-    for (; sym < FIXED_LITLEN; ++sym) lengths[sym] = 8;
-    litlen.build(lengths, FIXED_LITLEN);
-    for (sym = 0; sym < FIXED_DIST; ++sym) lengths[sym] = 5;
-    dist.build(lengths, FIXED_DIST);
-}
-
-void dynamic_tables(BitReader& in, HuffTable& litlen, HuffTable& dist) {
-    int hlit = static_cast<int>(in.bits(5)) + 257;
-    int hdist = static_cast<int>(in.bits(5)) + 1;
-    int hclen = static_cast<int>(in.bits(4)) + 4;
-
-    uint16_t lengths[MAX_SYMBOLS] = {};
-    for (int i = 0; i < hclen; ++i) lengths[CL_ORDER[i]] = static_cast<uint16_t>(in.bits(3));
-    HuffTable lencode;
-    lencode.build(lengths, 19);
-
-    const int total = hlit + hdist;
-    std::fill(lengths, lengths + MAX_SYMBOLS, 0);
-    int index = 0;
-    while (index < total) {
-        int sym = lencode.decode(in);
-        if (sym < 16) {
-            lengths[index++] = static_cast<uint16_t>(sym);
-            continue;
+// Fills the lookup table from the canonical table: at each length, the codes the canonical walk
+// accepts are first .. first + count - 1 (every other pattern of that length goes on), so each
+// gets the entries whose low bits are its bits in stream order.
+void fill_fast(Code& c) {
+    const HuffTable& h = c.canonical;
+    const int size = 1 << c.bits;
+    std::fill(c.fast, c.fast + size, FastEntry{});
+    int first = 0, index = 0;
+    for (int len = 1; len <= c.bits; ++len) {
+        const int count = h.counts[len];
+        const int end = std::min(first + count, 1 << len);
+        for (int code = first; code < end; ++code) {
+            const int pos = index + code - first;
+            if (pos >= h.num_symbols) continue;  // left to the walk, which reports it
+            int reversed = 0;
+            for (int i = 0; i < len; ++i) reversed |= ((code >> i) & 1) << (len - 1 - i);
+            for (int k = reversed; k < size; k += 1 << len)
+                c.fast[k] = FastEntry{h.symbols[pos], static_cast<uint8_t>(len)};
         }
-        uint16_t value = 0;
-        int repeat;
-        if (sym == 16) {
-            value = index > 0 ? lengths[index - 1] : 0;
-            repeat = 3 + static_cast<int>(in.bits(2));
-        } else if (sym == 17) {
-            repeat = 3 + static_cast<int>(in.bits(3));
-        } else {
-            repeat = 11 + static_cast<int>(in.bits(7));
-        }
-        // A repeat past the last length is cut, not refused.
-        for (; repeat > 0 && index < total; --repeat) lengths[index++] = value;
-    }
-    litlen.build(lengths, hlit);
-    dist.build(lengths + hlit, hdist);
-}
-
-void compressed_block(BitReader& in, const HuffTable& litlen, const HuffTable& dist, Output& out) {
-    while (!out.full()) {
-        int sym = litlen.decode(in);
-        if (sym < 256) {
-            out.put(static_cast<uint8_t>(sym));
-            continue;
-        }
-        if (sym == 256) return;
-        sym -= 257;
-        if (sym >= 29) fail("Código de comprimento inválido");
-        size_t length = len_base[sym] + in.bits(len_extra[sym]);
-
-        int dsym = dist.decode(in);
-        if (dsym > 29) fail("Código de distância inválido");
-        size_t distance = dist_base[dsym] + in.bits(dist_extra[dsym]);
-        if (distance == 0 || distance > out.bytes.size()) fail("Distância inválida no fluxo comprimido");
-        out.copy_back(distance, length);
+        index += count;
+        first = (first + count) << 1;
     }
 }
+
+void build_code(Code& c, const uint16_t* lengths, int n, int bits) {
+    c.bits = bits;
+    c.canonical.build(lengths, n);
+    fill_fast(c);
+}
+
+class Inflater {
+public:
+    Inflater(const uint8_t* data, size_t size, size_t max_out, std::vector<uint8_t>& out)
+        : in_(data), size_(size), out_(out), start_(out.size()), max_out_(max_out) {
+        // Written by index into room made ahead, doubled when the data expands more than that.
+        out_.resize(start_ + std::min(max_out, std::max<size_t>(size * 4, 1024)));
+        o_ = out_.data();
+        n_ = start_;
+    }
+
+    void run() {
+        bool last = false;
+        while (!last && !full()) {
+            last = bits(1) != 0;
+            const uint32_t type = bits(2);
+            if (type == 0) {
+                stored_block();
+            } else if (type == 3) {
+                fail("Invalid deflate block type");
+            } else if (type == 1) {
+                compressed_block(fixed().litlen, fixed().dist);
+            } else {
+                dynamic_block();
+            }
+        }
+        out_.resize(std::min(n_, start_ + max_out_));
+    }
+
+private:
+    struct FixedCodes {
+        Code litlen, dist;
+    };
+
+    static const FixedCodes& fixed() {
+        static const FixedCodes* const codes = [] {
+            static FixedCodes f;
+            uint16_t lengths[FIXED_LITLEN];
+            int sym = 0;
+            for (; sym < 144; ++sym) lengths[sym] = 8;
+            for (; sym < 256; ++sym) lengths[sym] = 9;
+            for (; sym < 280; ++sym) lengths[sym] = 7;
+            for (; sym < FIXED_LITLEN; ++sym) lengths[sym] = 8;
+            build_code(f.litlen, lengths, FIXED_LITLEN, FAST_BITS);
+            for (sym = 0; sym < FIXED_DIST; ++sym) lengths[sym] = 5;
+            build_code(f.dist, lengths, FIXED_DIST, 5);
+            return &f;
+        }();
+        return *codes;
+    }
+
+    bool full() const { return n_ - start_ >= max_out_; }
+    size_t produced() const { return n_ - start_; }
+
+    // At least 56 bits buffered, or all the input. Bytes above `count_` in the buffer are the
+    // input's next bytes already, so OR-ing them in again changes nothing.
+    void refill() {
+        if (pos_ + 8 <= size_) {
+            uint64_t word;
+            std::memcpy(&word, in_ + pos_, 8);
+            if (!little_endian_host()) word = __builtin_bswap64(word);
+            buf_ |= word << count_;
+            pos_ += size_t(63 - count_) >> 3;
+            count_ |= 56;
+            return;
+        }
+        while (count_ <= 56 && pos_ < size_) {
+            buf_ |= uint64_t(in_[pos_++]) << count_;
+            count_ += 8;
+        }
+    }
+
+    static bool little_endian_host() {
+        const uint16_t probe = 1;
+        uint8_t first;
+        std::memcpy(&first, &probe, 1);
+        return first == 1;
+    }
+
+    uint32_t bits(int n) {
+        if (n == 0) return 0;
+        if (count_ < n) {
+            refill();
+            if (count_ < n) fail("Dados comprimidos truncados");
+        }
+        const uint32_t v = uint32_t(buf_ & ((uint64_t(1) << n) - 1));
+        buf_ >>= n;
+        count_ -= n;
+        return v;
+    }
+
+    int decode(const Code& c) {
+        if (count_ < 15) refill();
+        const FastEntry e = c.fast[buf_ & ((1u << c.bits) - 1)];
+        if (e.length != 0) {
+            // Zeros beyond the input settled the pattern; the real bits were too few for it.
+            if (e.length > count_) fail("Dados comprimidos truncados");
+            buf_ >>= e.length;
+            count_ -= e.length;
+            return e.symbol;
+        }
+        return walk(c.canonical);
+    }
+
+    // HuffTable::decode over the buffered bits (all the input that is left, when under 15).
+    int walk(const HuffTable& h) {
+        int code = 0, first = 0, index = 0;
+        for (int len = 1; len <= MAX_BITS; ++len) {
+            if (len > count_) fail("Dados comprimidos truncados");
+            code |= int((buf_ >> (len - 1)) & 1);
+            const int count = h.counts[len];
+            if (code < first + count) {
+                const int pos = index + code - first;
+                if (pos < 0 || pos >= h.num_symbols) fail("Tabela de Huffman inconsistente");
+                buf_ >>= len;
+                count_ -= len;
+                return h.symbols[pos];
+            }
+            index += count;
+            first = (first + count) << 1;
+            code <<= 1;
+        }
+        fail("Invalid Huffman code");
+    }
+
+    // k never takes the output past the limit, and neither does the room made, so a caller
+    // that reserved the limit sees no reallocation.
+    void room(size_t k) {
+        if (n_ + k <= out_.size()) return;
+        const size_t limit = max_out_ - produced();
+        out_.resize(n_ + std::max(k, std::min(limit, k + std::max<size_t>(produced(), 4096))));
+        o_ = out_.data();
+    }
+
+    void stored_block() {
+        // Stored data starts on a byte boundary; the bits still buffered there are padding.
+        bits(count_ % 8);
+        const uint32_t len = bits(16);
+        bits(16);  // NLEN: not compared with LEN, as zlib's own raw mode would
+        // Whole bytes still in the buffer go back to the input, which is then copied directly.
+        pos_ -= size_t(count_ / 8);
+        buf_ = 0;
+        count_ = 0;
+        const size_t want = std::min<size_t>(len, max_out_ - produced());
+        if (want > size_ - pos_) fail("Dados comprimidos truncados");
+        room(want);
+        std::memcpy(o_ + n_, in_ + pos_, want);
+        n_ += want;
+        pos_ += want;
+    }
+
+    void dynamic_block() {
+        const int hlit = int(bits(5)) + 257;
+        const int hdist = int(bits(5)) + 1;
+        const int hclen = int(bits(4)) + 4;
+
+        uint16_t lengths[MAX_SYMBOLS] = {};
+        for (int i = 0; i < hclen; ++i) lengths[CL_ORDER[i]] = uint16_t(bits(3));
+        Code lencode;
+        build_code(lencode, lengths, 19, 7);
+
+        const int total = hlit + hdist;
+        std::fill(lengths, lengths + MAX_SYMBOLS, 0);
+        int index = 0;
+        while (index < total) {
+            const int sym = decode(lencode);
+            if (sym < 16) {
+                lengths[index++] = uint16_t(sym);
+                continue;
+            }
+            uint16_t value = 0;
+            int repeat;
+            if (sym == 16) {
+                value = index > 0 ? lengths[index - 1] : 0;
+                repeat = 3 + int(bits(2));
+            } else if (sym == 17) {
+                repeat = 3 + int(bits(3));
+            } else {
+                repeat = 11 + int(bits(7));
+            }
+            // A repeat past the last length is cut, not refused.
+            for (; repeat > 0 && index < total; --repeat) lengths[index++] = value;
+        }
+        Code litlen, dist;
+        build_code(litlen, lengths, hlit, FAST_BITS);
+        build_code(dist, lengths + hlit, hdist, 8);
+        compressed_block(litlen, dist);
+    }
+
+    void compressed_block(const Code& litlen, const Code& dist) {
+        while (!full()) {
+            int sym = decode(litlen);
+            if (sym < 256) {
+                room(1);
+                o_[n_++] = uint8_t(sym);
+                continue;
+            }
+            if (sym == 256) return;
+            sym -= 257;
+            if (sym >= 29) fail("Código de comprimento inválido");
+            size_t length = len_base[sym] + bits(len_extra[sym]);
+
+            const int dsym = decode(dist);
+            if (dsym > 29) fail("Código de distância inválido");
+            const size_t distance = dist_base[dsym] + bits(dist_extra[dsym]);
+            if (distance == 0 || distance > produced()) fail("Distância inválida no fluxo comprimido");
+            // Cut at the limit; a copy may overlap its own output (distance 1 repeats one byte).
+            length = std::min(length, max_out_ - produced());
+            room(length);
+            uint8_t* to = o_ + n_;
+            const uint8_t* from = to - distance;
+            if (distance >= length) {
+                std::memcpy(to, from, length);
+            } else if (distance == 1) {
+                std::memset(to, *from, length);
+            } else {
+                // The copy repeats the last `distance` bytes: copied in pieces that double, each
+                // taken from a whole number of periods back so that no piece overlaps itself.
+                for (size_t done = 0; done < length;) {
+                    const size_t piece = std::min(length - done, done + distance);
+                    std::memcpy(to + done, from, piece);
+                    done += piece;
+                }
+            }
+            n_ += length;
+        }
+    }
+
+    const uint8_t* in_;
+    size_t size_;
+    size_t pos_ = 0;
+    uint64_t buf_ = 0;
+    int count_ = 0;
+    std::vector<uint8_t>& out_;
+    uint8_t* o_ = nullptr;
+    size_t start_;
+    size_t n_ = 0;
+    size_t max_out_;
+};
 
 }  // namespace
 
@@ -184,29 +380,19 @@ int HuffTable::decode(BitReader& reader) const {
 }
 
 std::vector<uint8_t> inflate_raw(const uint8_t* data, size_t length, size_t max_out) {
-    Output out{{}, max_out};
-    out.bytes.reserve(std::min(length * 4, max_out));
-    BitReader in(data, length);
-    bool last = false;
-    while (!last && !out.full()) {
-        last = in.bits(1) != 0;
-        uint32_t type = in.bits(2);
-        if (type == 0) {
-            stored_block(in, out);
-        } else if (type == 3) {
-            fail("Invalid deflate block type");
-        } else {
-            HuffTable litlen, dist;
-            if (type == 1) {
-                fixed_tables(litlen, dist);
-            } else {
-                dynamic_tables(in, litlen, dist);
-            }
-            compressed_block(in, litlen, dist, out);
-        }
+    std::vector<uint8_t> out;
+    inflate_raw(data, length, max_out, out);
+    return out;
+}
+
+void inflate_raw(const uint8_t* data, size_t length, size_t max_out, std::vector<uint8_t>& out) {
+    const size_t start = out.size();
+    try {
+        Inflater(data, length, max_out, out).run();
+    } catch (...) {
+        out.resize(start);  // nothing of a failed stream is kept
+        throw;
     }
-    if (out.bytes.size() > max_out) out.bytes.resize(max_out);
-    return std::move(out.bytes);
 }
 
 }  // namespace inflate

@@ -1,5 +1,5 @@
-// Raw deflate decoder (RFC 1951): bit-serial canonical Huffman decoding, the whole output as the
-// history window. Failure style: throws std::runtime_error with the agreed message.
+// Raw deflate decoder (RFC 1951): table-driven Huffman decoding, the whole output as the history
+// window. Failure style: throws std::runtime_error with the agreed message.
 #pragma once
 
 #include <cstddef>
@@ -35,5 +35,8 @@ struct HuffTable {
 // `max_out` bounds the output; decoding stops once it is reached and the output is cut there.
 // With the default the output is unbounded.
 std::vector<uint8_t> inflate_raw(const uint8_t* data, size_t length, size_t max_out = SIZE_MAX);
+// The same, appended to `out` (`max_out` bounds what is appended); on an error `out` is as it
+// was.
+void inflate_raw(const uint8_t* data, size_t length, size_t max_out, std::vector<uint8_t>& out);
 
 }  // namespace inflate

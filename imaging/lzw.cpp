@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "imaging/msb_bits.h"
+
 namespace tiff {
 
 namespace {
@@ -27,39 +29,44 @@ struct Entry {
     size_t length = 0;
 };
 
-// Up to 4 bytes from `bitpos / 8` as a big-endian word, bytes past the input reading as 0, so
-// a last code that runs past the end is completed with 0 bits.
-uint32_t read_code(const uint8_t* data, size_t length, size_t bitpos, int width) {
-    size_t byte = bitpos / 8;
-    uint32_t word = 0;
-    for (size_t i = 0; i < 4; ++i) {
-        word <<= 8;
-        if (byte + i < length) word |= data[byte + i];
-    }
-    int shift = 32 - static_cast<int>(bitpos % 8) - width;
-    return (word >> shift) & ((1u << width) - 1);
-}
-
 }  // namespace
 
 std::vector<uint8_t> decode_lzw(const uint8_t* data, size_t length, size_t max_out) {
     std::vector<uint8_t> out;
-    if (length == 0 || max_out == 0) return out;
-    out.reserve(std::min(length * 4, max_out));
+    decode_lzw(data, length, max_out, out);
+    return out;
+}
+
+void decode_lzw(const uint8_t* data, size_t length, size_t max_out, std::vector<uint8_t>& out) {
+    if (length == 0 || max_out == 0) return;
+    const size_t start = out.size();
+    // Strings are written by index into room made ahead, doubled when the strip expands more
+    // than that; the unused tail is cut at the end.
+    out.resize(start + std::min(max_out, length * 4));
+    uint8_t* o = out.data();
+    size_t n = start;
+    // Room for k more bytes, k never past the limit; neither is the room made, so a caller that
+    // reserved the limit sees no reallocation.
+    auto room = [&](size_t k) {
+        if (n + k <= out.size()) return;
+        const size_t limit = max_out - (n - start);
+        out.resize(n + std::max(k, std::min(limit, k + std::max<size_t>(n - start, 4096))));
+        o = out.data();
+    };
 
     // Entries below FIRST_FREE are implicit (single bytes, or Clear/End which are never
-    // expanded); only entries from FIRST_FREE on are stored.
-    std::vector<Entry> table(MAX_CODE + 1);
+    // expanded); only entries from FIRST_FREE on are stored. On the stack: no allocation per strip.
+    Entry table[MAX_CODE + 1];
     int width = MIN_WIDTH;
     int next_code = FIRST_FREE;
     bool have_prev = false;
     Entry prev;  // where the previous code's string was written
 
+    imaging::MsbBitReader bits(data, length);
     const size_t total_bits = length * 8;
-    size_t bitpos = 0;
-    while (bitpos < total_bits) {
-        int code = static_cast<int>(read_code(data, length, bitpos, width));
-        bitpos += static_cast<size_t>(width);
+    while (bits.bitpos < total_bits) {
+        // A last code that runs past the end is completed with 0 bits.
+        const int code = int(bits.read(width));
 
         if (code == END_OF_INFORMATION) break;
         if (code == CLEAR) {
@@ -69,41 +76,47 @@ std::vector<uint8_t> decode_lzw(const uint8_t* data, size_t length, size_t max_o
             continue;
         }
 
-        // Append the code's string; `here` is where it lands.
-        Entry here{out.size(), 0};
+        // Append the code's string; `here` is where it lands. Every source window ends at or
+        // before the current end, so the copies never overlap.
+        // A string that reaches the limit is written up to it and ends decoding.
+        const size_t left = max_out - (n - start);
+        Entry here{n, 0};
         if (code < CLEAR) {
-            out.push_back(static_cast<uint8_t>(code));
+            room(1);
+            o[n] = uint8_t(code);
             here.length = 1;
         } else if (code < next_code) {
-            const Entry e = table[static_cast<size_t>(code)];
-            out.resize(out.size() + e.length);
-            std::memmove(out.data() + here.offset, out.data() + e.offset, e.length);
+            const Entry e = table[code];
             here.length = e.length;
+            const size_t k = std::min(e.length, left);
+            room(k);
+            std::memcpy(o + n, o + e.offset, k);
         } else if (code == next_code && have_prev) {
             // KwKwK: the code being defined right now is previous string + its own first byte.
-            out.resize(out.size() + prev.length + 1);
-            std::memmove(out.data() + here.offset, out.data() + prev.offset, prev.length);
-            out[here.offset + prev.length] = out[prev.offset];
             here.length = prev.length + 1;
+            const size_t k = std::min(here.length, left);
+            room(k);
+            std::memcpy(o + n, o + prev.offset, std::min(prev.length, k));
+            if (k > prev.length) o[n + prev.length] = o[prev.offset];
         } else {
             break;  // a code beyond the table, or a new code with nothing before it
         }
+        if (here.length >= left) {
+            n = start + max_out;
+            break;
+        }
+        n += here.length;
 
         if (have_prev && next_code <= MAX_CODE) {
             // prev's bytes are immediately followed by here's first byte in the output.
-            table[static_cast<size_t>(next_code)] = Entry{prev.offset, prev.length + 1};
+            table[next_code] = Entry{prev.offset, prev.length + 1};
             ++next_code;
             if (width < MAX_WIDTH && next_code >= (1 << width) - 1) ++width;
         }
         have_prev = true;
         prev = here;
-
-        if (out.size() >= max_out) {
-            out.resize(max_out);
-            break;
-        }
     }
-    return out;
+    out.resize(n);
 }
 
 }  // namespace tiff

@@ -12,5 +12,7 @@ namespace tiff {
 // rows); decoding stops once it is reached and the output is cut there. With the default the
 // output is unbounded.
 std::vector<uint8_t> decode_lzw(const uint8_t* data, size_t length, size_t max_out = SIZE_MAX);
+// The same, appended to `out` (`max_out` bounds what is appended).
+void decode_lzw(const uint8_t* data, size_t length, size_t max_out, std::vector<uint8_t>& out);
 
 }  // namespace tiff

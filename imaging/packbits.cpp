@@ -6,26 +6,32 @@
 
 namespace tiff::detail {
 
-std::vector<uint8_t> unpack_bits(const uint8_t* data, size_t length, size_t max_out) {
-    std::vector<uint8_t> out;
+void unpack_bits_into(const uint8_t* data, size_t length, size_t max_out, std::vector<uint8_t>& out) {
+    const size_t start = out.size();
     // Most strips expand by less than a factor of two; the vector grows past that if needed.
-    out.reserve(std::min(max_out, length * 2));
+    out.reserve(start + std::min(max_out, length * 2));
     size_t pos = 0;
-    while (pos < length && out.size() < max_out) {
+    while (pos < length && out.size() - start < max_out) {
+        const size_t room = max_out - (out.size() - start);
         const auto header = static_cast<int8_t>(data[pos++]);
         if (header >= 0) {
             // A literal run cut by the end of the strip copies what is there.
             size_t n = std::min<size_t>(size_t(header) + 1, length - pos);
-            n = std::min(n, max_out - out.size());
+            n = std::min(n, room);
             out.insert(out.end(), data + pos, data + pos + n);
             pos += n;
         } else if (header != -128) {
             // -128 is a no-op by definition; a repeat header that is the last byte ends the strip.
             if (pos >= length) break;
-            size_t n = std::min<size_t>(size_t(1 - header), max_out - out.size());
+            size_t n = std::min<size_t>(size_t(1 - header), room);
             out.insert(out.end(), n, data[pos++]);
         }
     }
+}
+
+std::vector<uint8_t> unpack_bits(const uint8_t* data, size_t length, size_t max_out) {
+    std::vector<uint8_t> out;
+    unpack_bits_into(data, length, max_out, out);
     return out;
 }
 

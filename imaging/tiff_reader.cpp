@@ -84,9 +84,32 @@ void add_decoded(uint64_t& total, uint64_t bytes, uint64_t limit, size_t page_nu
     total += bytes;
 }
 
-// Horizontal differencing (TIFF 6.0 section 14) undone in place, 8-bit samples only.
+// Horizontal differencing (TIFF 6.0 section 14) undone in place, 8-bit samples only. The running
+// sums of a pixel's samples stay in registers: adding each byte to the one just stored would wait
+// on that store for every byte.
+template <size_t Stride>
+void undo_predictor_rows(uint8_t* strip, size_t length, size_t row_samples) {
+    for (size_t r = 0; (r + 1) * row_samples <= length; ++r) {
+        uint8_t* row = strip + r * row_samples;
+        uint8_t sum[Stride];
+        for (size_t c = 0; c < Stride; ++c) sum[c] = row[c];
+        size_t i = Stride;
+        for (; i + Stride <= row_samples; i += Stride)
+            for (size_t c = 0; c < Stride; ++c) row[i + c] = sum[c] = uint8_t(sum[c] + row[i + c]);
+        for (; i < row_samples; ++i) row[i] = uint8_t(row[i] + row[i - Stride]);
+    }
+}
+
 void undo_predictor(uint8_t* strip, size_t length, size_t row_samples, size_t stride) {
     if (row_samples == 0) return;
+    if (row_samples < stride) return;  // rows shorter than one pixel have nothing to undo
+    switch (stride) {
+        case 1: return undo_predictor_rows<1>(strip, length, row_samples);
+        case 2: return undo_predictor_rows<2>(strip, length, row_samples);
+        case 3: return undo_predictor_rows<3>(strip, length, row_samples);
+        case 4: return undo_predictor_rows<4>(strip, length, row_samples);
+        default: break;
+    }
     for (size_t r = 0; (r + 1) * row_samples <= length; ++r) {
         uint8_t* row = strip + r * row_samples;
         for (size_t i = stride; i < row_samples; ++i) row[i] = uint8_t(row[i] + row[i - stride]);
@@ -94,13 +117,13 @@ void undo_predictor(uint8_t* strip, size_t length, size_t row_samples, size_t st
 }
 
 // Deflate strips come zlib-wrapped (RFC 1950, what libtiff writes) or, from some writers, raw.
-std::vector<uint8_t> inflate_strip(const uint8_t* p, size_t n, size_t max_out) {
+void inflate_strip(const StripDecoders& d, const uint8_t* p, size_t n, size_t max_out, std::vector<uint8_t>& out) {
     if (n < 2) fail("Data too short");
     const bool zlib_header = (p[0] & 0x0F) == 8 && ((unsigned(p[0]) << 8) | p[1]) % 31 == 0;
-    if (!zlib_header) return inflate::inflate_raw(p, n, max_out);
+    if (!zlib_header) return d.inflate(p, n, max_out, out);
     if (n < 6) fail("Data too short for zlib");
     // The Adler-32 trailer is not checked: damaged data shows up as a decoder error or short strip.
-    return inflate::inflate_raw(p + 2, n - 6, max_out);
+    d.inflate(p + 2, n - 6, max_out, out);
 }
 
 // How the strips of one plane are coded and laid out.
@@ -117,11 +140,11 @@ struct StripCodec {
     bool two_d = false;        // T4Options bit 0
 };
 
-// Decodes `count` strips in order into one buffer. `need` is the plane's size, which bounds the
-// decoders; a strip that decodes short or long is not corrected, so later rows shift and the
-// caller refuses a short plane.
-std::vector<uint8_t> decode_strips(const uint8_t* file, const Reader::Span* spans, size_t count,
-                                   const StripCodec& c, uint64_t need) {
+// Decodes `count` strips in order into one buffer, each strip appended where the last ended.
+// `need` is the plane's size, which bounds the decoders; a strip that decodes short or long is
+// not corrected, so later rows shift and the caller refuses a short plane.
+std::vector<uint8_t> decode_strips(const StripDecoders& d, const uint8_t* file, const Reader::Span* spans,
+                                   size_t count, const StripCodec& c, uint64_t need) {
     std::vector<uint8_t> buf;
     buf.reserve(size_t(need));
     std::vector<uint8_t> scratch;
@@ -138,38 +161,30 @@ std::vector<uint8_t> decode_strips(const uint8_t* file, const Reader::Span* span
         // Decoders are bounded by what the rest of the plane can use (at least this strip).
         const uint64_t remaining = need > buf.size() ? need - buf.size() : 0;
         const size_t limit = size_t(std::max(remaining, rows * c.row_bytes));
-        // Stored strips are copied straight to the end of the buffer; a decoded strip that is
-        // the whole plane is moved in.
         const size_t strip_start = buf.size();
-        std::vector<uint8_t> strip;
         switch (c.compression) {
             case 1:
                 buf.insert(buf.end(), in, in + in_len);
                 break;
             case 2:
-                strip = ccitt::decode_group3(in, in_len, int(c.width), int(rows), false, true);
+                d.group3(in, in_len, int(c.width), int(rows), false, true, buf);
                 break;
             case 3:
-                strip = ccitt::decode_group3(in, in_len, int(c.width), int(rows), c.two_d);
+                d.group3(in, in_len, int(c.width), int(rows), c.two_d, false, buf);
                 break;
             case 4:
-                strip = ccitt::decode_group4(in, in_len, int(c.width), int(rows));
+                d.group4(in, in_len, int(c.width), int(rows), buf);
                 break;
             case 5:
-                strip = decode_lzw(in, in_len, limit);
+                d.lzw(in, in_len, limit, buf);
                 break;
             case 8:
             case 32946:
-                strip = inflate_strip(in, in_len, limit);
+                inflate_strip(d, in, in_len, limit, buf);
                 break;
             default:  // 32773
-                strip = detail::unpack_bits(in, in_len, limit);
+                detail::unpack_bits_into(in, in_len, limit, buf);
                 break;
-        }
-        if (buf.empty() && strip.size() >= need) {
-            buf.swap(strip);
-        } else {
-            buf.insert(buf.end(), strip.begin(), strip.end());
         }
         if (c.predictor)
             undo_predictor(buf.data() + strip_start, buf.size() - strip_start, size_t(c.row_samples),
@@ -248,6 +263,22 @@ bool supported_compression(uint32_t c) {
 }
 
 }  // namespace
+
+StripDecoders default_decoders() {
+    StripDecoders d;
+    d.lzw = [](const uint8_t* in, size_t n, size_t max_out, std::vector<uint8_t>& out) {
+        decode_lzw(in, n, max_out, out);
+    };
+    d.inflate = [](const uint8_t* in, size_t n, size_t max_out, std::vector<uint8_t>& out) {
+        inflate::inflate_raw(in, n, max_out, out);
+    };
+    d.group3 = [](const uint8_t* in, size_t n, int width, int rows, bool two_d, bool aligned,
+                  std::vector<uint8_t>& out) { ccitt::decode_group3(in, n, width, rows, two_d, aligned, out); };
+    d.group4 = [](const uint8_t* in, size_t n, int width, int rows, std::vector<uint8_t>& out) {
+        ccitt::decode_group4(in, n, width, rows, out);
+    };
+    return d;
+}
 
 uint16_t Reader::u16(uint64_t pos) const {
     if (pos > size || size - pos < 2) return 0;
@@ -701,7 +732,7 @@ bool Reader::decode_page(const IFD& ifd, size_t page_number, Page& page) {
     for (uint64_t p = 0; p < planes; ++p) {
         const size_t first = size_t(p * strips_per_plane);
         const size_t count = planar ? size_t(strips_per_plane) : spans.size();
-        decoded[size_t(p)] = decode_strips(data, &spans[first], count, codec, plane_need);
+        decoded[size_t(p)] = decode_strips(decoders, data, &spans[first], count, codec, plane_need);
         if (decoded[size_t(p)].size() < plane_need) {
             uint64_t got = 0;
             for (const auto& b : decoded) got += b.size();

@@ -52,6 +52,19 @@ constexpr uint64_t MAX_DECODED_BYTES = uint64_t(1) << 30;
 // Longest side accepted, in pixels (the PDF page is capped at 200 inches anyway).
 constexpr uint32_t MAX_SIDE = uint32_t(1) << 20;
 
+// The strip decoders the reader calls, each appending one strip's decoded bytes to `out`
+// (`max_out` bounds what LZW and Deflate append; CCITT appends rows x ((width + 7) / 8) bytes).
+// Tests put reference implementations in their place.
+struct StripDecoders {
+    void (*lzw)(const uint8_t* in, size_t length, size_t max_out, std::vector<uint8_t>& out);
+    void (*inflate)(const uint8_t* in, size_t length, size_t max_out, std::vector<uint8_t>& out);
+    void (*group3)(const uint8_t* in, size_t length, int width, int rows, bool two_dimensional,
+                   bool byte_aligned_rows, std::vector<uint8_t>& out);
+    void (*group4)(const uint8_t* in, size_t length, int width, int rows, std::vector<uint8_t>& out);
+};
+// The library's own decoders.
+StripDecoders default_decoders();
+
 class Reader {
 public:
     struct Tag {
@@ -100,6 +113,7 @@ public:
     bool big_tiff = false;
     // Ceiling on the decoded pages of one file; tests and fuzzing lower it.
     uint64_t decoded_limit = MAX_DECODED_BYTES;
+    StripDecoders decoders = default_decoders();
 
     // One strip's bytes inside the file.
     struct Span {
@@ -128,6 +142,8 @@ namespace detail {
 
 // PackBits (TIFF 6.0 section 9). Stops at the end of the input or once `max_out` bytes are out.
 std::vector<uint8_t> unpack_bits(const uint8_t* data, size_t length, size_t max_out = SIZE_MAX);
+// The same, appended to `out` (`max_out` bounds what is appended).
+void unpack_bits_into(const uint8_t* data, size_t length, size_t max_out, std::vector<uint8_t>& out);
 
 // Reverses the bit order of every byte (FillOrder 2 data into the usual order).
 void reverse_bits(uint8_t* data, size_t length);

@@ -1,0 +1,61 @@
+// The bit-serial decoders the table-driven ones replaced, kept as the reference that the corpus
+// and fuzz comparisons hold the production decoders to (same bytes, same messages).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace reference {
+
+namespace inflate {
+struct BitReader {
+    const uint8_t* data = nullptr;
+    size_t size = 0;
+    size_t pos = 0;
+    uint32_t bitbuf = 0;
+    int bitcnt = 0;
+    BitReader(const uint8_t* d, size_t n) : data(d), size(n) {}
+    uint32_t bits(int n);
+};
+struct HuffTable {
+    uint16_t counts[16] = {};
+    uint16_t symbols[320] = {};
+    int num_symbols = 0;
+    void build(const uint16_t* lengths, int n);
+    int decode(BitReader& reader) const;
+};
+std::vector<uint8_t> inflate_raw(const uint8_t* data, size_t length, size_t max_out = SIZE_MAX);
+}  // namespace inflate
+
+namespace tiff {
+std::vector<uint8_t> decode_lzw(const uint8_t* data, size_t length, size_t max_out = SIZE_MAX);
+}  // namespace tiff
+
+namespace ccitt {
+struct HuffNode {
+    int32_t child0 = -1;
+    int32_t child1 = -1;
+    int32_t value = -1;
+};
+struct Tables {
+    std::vector<HuffNode> white;
+    std::vector<HuffNode> black;
+    bool built = false;
+};
+const Tables* get_tables();
+struct BitReader {
+    const uint8_t* data = nullptr;
+    size_t size = 0;
+    size_t bitpos = 0;
+    BitReader(const uint8_t* d, size_t n) : data(d), size(n) {}
+    bool at_end() const { return bitpos >= size * 8; }
+};
+std::vector<uint8_t> decode_group3(const uint8_t* data, size_t length, int width, int rows,
+                                   bool two_dimensional, bool byte_aligned_rows = false);
+std::vector<uint8_t> decode_group4(const uint8_t* data, size_t length, int width, int rows);
+bool decode_2d_line(BitReader& reader, const std::vector<int>& reference, std::vector<int>& current,
+                    int width);
+}  // namespace ccitt
+
+}  // namespace reference
