@@ -1,7 +1,9 @@
 // libFuzzer target for the CCITT decoders. The first four bytes pick the decoder, the width and
-// the number of rows; the rest is the coded data.
-// fuzz-sources: imaging/ccitt.cpp imaging/ccitt_tables.cpp
+// the number of rows; the rest is the coded data. The table-driven decoders must give exactly
+// what the bit-serial reference decoders give.
+// fuzz-sources: imaging/ccitt.cpp imaging/ccitt_tables.cpp tests/imaging/reference/ccitt.cpp tests/imaging/reference/ccitt_tables.cpp
 #include "imaging/ccitt.h"
+#include "tests/imaging/reference/reference_decoders.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -14,14 +16,30 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int rows = data[3] % 200 + 1;
     data += 4;
     size -= 4;
-    std::vector<uint8_t> out;
+    std::vector<uint8_t> out, want;
     switch (mode) {
-        case 0: out = ccitt::decode_group3(data, size, width, rows, false); break;
-        case 1: out = ccitt::decode_group3(data, size, width, rows, true); break;
-        case 2: out = ccitt::decode_group3(data, size, width, rows, false, true); break;
-        case 3: out = ccitt::decode_group3(data, size, width, rows, true, true); break;
-        default: out = ccitt::decode_group4(data, size, width, rows); break;
+        case 0:
+            out = ccitt::decode_group3(data, size, width, rows, false);
+            want = reference::ccitt::decode_group3(data, size, width, rows, false);
+            break;
+        case 1:
+            out = ccitt::decode_group3(data, size, width, rows, true);
+            want = reference::ccitt::decode_group3(data, size, width, rows, true);
+            break;
+        case 2:
+            out = ccitt::decode_group3(data, size, width, rows, false, true);
+            want = reference::ccitt::decode_group3(data, size, width, rows, false, true);
+            break;
+        case 3:
+            out = ccitt::decode_group3(data, size, width, rows, true, true);
+            want = reference::ccitt::decode_group3(data, size, width, rows, true, true);
+            break;
+        default:
+            out = ccitt::decode_group4(data, size, width, rows);
+            want = reference::ccitt::decode_group4(data, size, width, rows);
+            break;
     }
+    if (out != want) std::abort();
     const size_t row_bytes = (static_cast<size_t>(width) + 7) / 8;
     if (out.size() != row_bytes * static_cast<size_t>(rows)) std::abort();
     // Padding bits after the width stay white.

@@ -1,20 +1,31 @@
-// libFuzzer target for inflate::inflate_raw: any bytes; only std::runtime_error may leave it.
-// fuzz-sources: imaging/inflate.cpp
+// libFuzzer target for inflate::inflate_raw: any bytes; only std::runtime_error may leave it, and
+// the output or the message is exactly the bit-serial reference decoder's.
+// fuzz-sources: imaging/inflate.cpp tests/imaging/reference/inflate.cpp
 #include "imaging/inflate.h"
+#include "tests/imaging/reference/reference_decoders.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <stdexcept>
+#include <string>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    std::vector<uint8_t> all;
+    std::vector<uint8_t> all, want;
     bool failed = false;
+    std::string message, want_message = "-";
     try {
         all = inflate::inflate_raw(data, size);
-    } catch (const std::runtime_error&) {
+    } catch (const std::runtime_error& e) {
         failed = true;
+        message = e.what();
     }
+    try {
+        want = reference::inflate::inflate_raw(data, size);
+    } catch (const std::runtime_error& e) {
+        want_message = e.what();
+    }
+    if (failed ? message != want_message : (want_message != "-" || all != want)) std::abort();
     if (size == 0) return 0;
     // With a limit the output is the same bytes, cut there (a stream that fails past the limit
     // is not read that far).

@@ -141,6 +141,19 @@ void changes_of_row(const uint8_t* row, int width, std::vector<int>& changes) {
     }
 }
 
+// The changes of a row painted from a change list, taken from the list itself. The lists that
+// decode_2d_line makes never decrease and stay within 0 .. width, and on such a list a position
+// changes the colour when it is listed an odd number of times and lies before the width.
+void changes_of_list(const std::vector<int>& list, int width, std::vector<int>& changes) {
+    changes.clear();
+    for (size_t i = 0; i < list.size();) {
+        size_t j = i + 1;
+        while (j < list.size() && list[j] == list[i]) ++j;
+        if ((j - i) % 2 == 1 && list[i] < width) changes.push_back(list[i]);
+        i = j;
+    }
+}
+
 enum class Mode { V0, VR1, VL1, VR2, VL2, VR3, VL3, Pass, Horizontal, None };
 
 // T.4 section 4.2.2 table 4: the two-dimensional mode codes. Six 0 bits in a row are no mode
@@ -359,7 +372,13 @@ void decode_group3(const uint8_t* data, size_t length, int width, int rows, bool
             break;
         }
 
-        if (two_dimensional) changes_of_row(line, width, reference);
+        if (two_dimensional) {
+            if (two_d_line) {
+                changes_of_list(current, width, reference);
+            } else {
+                changes_of_row(line, width, reference);
+            }
+        }
         // TIFF compression 2 pads every row to a byte boundary (TIFF 6.0 section 10).
         if (byte_aligned_rows) reader.bitpos = (reader.bitpos + 7) & ~size_t{7};
     }

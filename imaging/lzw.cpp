@@ -90,7 +90,18 @@ void decode_lzw(const uint8_t* data, size_t length, size_t max_out, std::vector<
             here.length = e.length;
             const size_t k = std::min(e.length, left);
             room(k);
-            std::memcpy(o + n, o + e.offset, k);
+            if (k <= 16 && n + 16 <= out.size()) {
+                // Short strings, the common case, as two 8-byte moves: both words are loaded
+                // before either is stored, and the source ends before the destination starts,
+                // so the bytes past the string that are written are only overwritten later.
+                uint64_t a, b;
+                std::memcpy(&a, o + e.offset, 8);
+                std::memcpy(&b, o + e.offset + 8, 8);
+                std::memcpy(o + n, &a, 8);
+                std::memcpy(o + n + 8, &b, 8);
+            } else {
+                std::memcpy(o + n, o + e.offset, k);
+            }
         } else if (code == next_code && have_prev) {
             // KwKwK: the code being defined right now is previous string + its own first byte.
             here.length = prev.length + 1;
