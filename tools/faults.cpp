@@ -86,8 +86,9 @@ bool fault_from_json(const json::Value& v, Fault& f, std::string& error) {
         f.has_json = true;
         f.json_body = v.get("json");
     }
-    if (v.get("headers").is_object()) {
-        for (const auto& [name, value] : v.get("headers").as_object()) {
+    const json::Value headers = v.get("headers");  // get() copies: keep the copy alive for the loop
+    if (headers.is_object()) {
+        for (const auto& [name, value] : headers.as_object()) {
             const auto breaks_line = [](const std::string& t) {
                 return t.find_first_of(std::string("\r\n\0", 3)) != std::string::npos;
             };

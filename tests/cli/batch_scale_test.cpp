@@ -233,4 +233,19 @@ TEST_F(BatchScaleTest, ParallelInterruptLetsRunningUploadsFinish) {
     for (const auto& rec : records) EXPECT_TRUE(rec.get("success").as_bool()) << json::stringify(rec);
 }
 
+// The whole road of the service's pacing: the demo service's 503 carries Retry-After, the client
+// reads it from the answer's headers and waits that long instead of the 2 s back-off step.
+TEST_F(BatchScaleTest, ServiceRetryAfterSetsTheWait) {
+    const auto files = make_docs(1);
+    control("faults", "{\"method\":\"POST\",\"status\":503,\"headers\":{\"Retry-After\":\"3\"}}");
+    const auto start = std::chrono::steady_clock::now();
+    const RunResult r = send(files);
+    const auto took = std::chrono::steady_clock::now() - start - std::chrono::milliseconds(1100);
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_TRUE(contains(r.err, "] [RETRY] [1/1] HTTP 503 — falha simulada (HTTP 503) — nova tentativa em 3s (2/3)\n"))
+        << r.err;
+    EXPECT_GE(took, std::chrono::milliseconds(2900));
+    EXPECT_EQ(accepted_names().size(), 1u);
+}
+
 }  // namespace

@@ -332,7 +332,10 @@ TEST_F(DemoServiceTest, DelayAndTrickleFaults) {
 }
 
 TEST_F(DemoServiceTest, BadControlRequestsAreRefused) {
-    const char* rows[] = {"not json", "{\"foo\":1}", "{\"status\":42}", "[1]"};
+    // A header a fault would send must be one line: a line break would let it write the answer.
+    const char* rows[] = {"not json", "{\"foo\":1}", "{\"status\":42}", "[1]",
+                          "{\"status\":503,\"headers\":{\"Retry-After\":\"1\\r\\nX: y\"}}",
+                          "{\"status\":503,\"headers\":{\"Retry-After\":3}}"};
     for (const char* body : rows) {
         SCOPED_TRACE(body);
         EXPECT_EQ(control("faults", body).status, 400);
