@@ -109,41 +109,20 @@ void fill_black(uint8_t* row, int start, int end) {
 // Paints a change list into a (cleared) row: entries at even indices start black runs, those at
 // odd indices start white runs; a list of odd length is black up to the width.
 void paint_changes(uint8_t* row, const std::vector<int>& changes, int width) {
-    for (size_t i = 0; i < changes.size(); i += 2) {
-        int start = changes[i];
-        int end = i + 1 < changes.size() ? changes[i + 1] : width;
+    // The list's bounds in locals: stores through `row` could otherwise alias them.
+    const int* list = changes.data();
+    const size_t n = changes.size();
+    for (size_t i = 0; i < n; i += 2) {
+        int start = list[i];
+        int end = i + 1 < n ? list[i + 1] : width;
         fill_black(row, start, std::min(end, width));
     }
 }
 
-// The first pixel at or after x whose colour is not `colour`, or the width when there is none;
-// bytes of the searched colour are skipped whole, and padding bits after the width never count.
-int next_change(const uint8_t* row, int x, int width, int colour) {
-    const uint8_t flip = colour ? 0xFF : 0x00;
-    size_t byte = static_cast<size_t>(x >> 3);
-    unsigned v = static_cast<uint8_t>(row[byte] ^ flip) & (0xFFu >> (x & 7));
-    const size_t last = static_cast<size_t>(width - 1) >> 3;
-    while (v == 0) {
-        if (++byte > last) return width;
-        v = static_cast<uint8_t>(row[byte] ^ flip);
-    }
-    const int at = static_cast<int>(byte * 8) + (__builtin_clz(v) - 24);
-    return std::min(at, width);
-}
-
-// The changes of a painted row, starting from white.
-void changes_of_row(const uint8_t* row, int width, std::vector<int>& changes) {
-    changes.clear();
-    int colour = 0;
-    for (int x = next_change(row, 0, width, 0); x < width; x = next_change(row, x, width, colour)) {
-        changes.push_back(x);
-        colour ^= 1;
-    }
-}
-
 // The changes of a row painted from a change list, taken from the list itself. The lists that
-// decode_2d_line makes never decrease and stay within 0 .. width, and on such a list a position
-// changes the colour when it is listed an odd number of times and lies before the width.
+// decode_2d_line makes, and the black runs of a one-dimensional line, never decrease and stay
+// within 0 .. width; on such a list a position changes the colour when it is listed an odd
+// number of times and lies before the width.
 void changes_of_list(const std::vector<int>& list, int width, std::vector<int>& changes) {
     changes.clear();
     for (size_t i = 0; i < list.size();) {
@@ -216,14 +195,21 @@ size_t output_size(int width, int rows) {
 
 // One modified Huffman line (T.4 section 4.1) into a cleared row. Returns how far it got (a0),
 // or -1 when its very first run failed.
-int decode_1d_line(BitReader& r, const RunLookup& t, uint8_t* row, int width) {
+// `black` receives the start and end of every black run painted, a list that changes_of_list
+// turns into the row's changes without looking at its pixels.
+int decode_1d_line(BitReader& r, const RunLookup& t, uint8_t* row, int width, std::vector<int>& black) {
+    black.clear();
     int a0 = 0;
     bool white = true;
     while (a0 < width) {
         int run = read_run(r, white ? t.white : t.black);
         if (run < 0) return a0 > 0 ? a0 : -1;
         run = std::min(run, width - a0);
-        if (!white) fill_black(row, a0, a0 + run);
+        if (!white) {
+            fill_black(row, a0, a0 + run);
+            black.push_back(a0);
+            black.push_back(a0 + run);
+        }
         a0 += run;
         white = !white;
     }
@@ -368,17 +354,12 @@ void decode_group3(const uint8_t* data, size_t length, int width, int rows, bool
         if (two_d_line) {
             if (!decode_2d_line(reader, reference, current, width)) break;
             paint_changes(line, current, width);
-        } else if (decode_1d_line(reader, t, line, width) < 0) {
+        } else if (decode_1d_line(reader, t, line, width, current) < 0) {
             break;
         }
 
-        if (two_dimensional) {
-            if (two_d_line) {
-                changes_of_list(current, width, reference);
-            } else {
-                changes_of_row(line, width, reference);
-            }
-        }
+        // The next line's reference: the changes of this row's pixels, whichever coding it had.
+        if (two_dimensional) changes_of_list(current, width, reference);
         // TIFF compression 2 pads every row to a byte boundary (TIFF 6.0 section 10).
         if (byte_aligned_rows) reader.bitpos = (reader.bitpos + 7) & ~size_t{7};
     }
