@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "core/fileutils.h"
 #include "tests/e2e/driver.h"
 
 namespace e2e {
@@ -425,6 +426,54 @@ TEST_F(EndToEnd, ConvertWritesPdfsSkipsTheFakeAndReusesThemOnTheSecondRun) {
     // A later scan finds the converted PDFs with the documents.
     run(SCAN);
     EXPECT_EQ(client_.list_items(FILES).size(), 7u);
+}
+
+// Three pages of an A4 colour scan at 300 dpi, stored uncompressed (one strip a page): 78 MB of
+// pixels, whose plain PDF the upload limit (50 MB) would refuse.
+std::vector<uint8_t> a4_scan_tiff() {
+    const uint32_t w = 2480, h = 3508, page_bytes = w * h * 3;
+    std::vector<uint8_t> f = {'I', 'I', 42, 0, 0, 0, 0, 0};
+    auto put16 = [&f](uint32_t v) { f.insert(f.end(), {uint8_t(v), uint8_t(v >> 8)}); };
+    auto put32 = [&f](uint32_t v) { f.insert(f.end(), {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)}); };
+    auto set32 = [&f](size_t at, uint32_t v) { for (int k = 0; k < 4; ++k) f[at + size_t(k)] = uint8_t(v >> (8 * k)); };
+    size_t next_slot = 4;
+    for (uint32_t page = 0; page < 3; ++page) {
+        const uint32_t strip = uint32_t(f.size());
+        f.resize(f.size() + page_bytes, 0xF4);
+        for (uint32_t y = 200 + page * 40; y < h - 200; y += 70)  // lines of dark "text"
+            for (uint32_t x = 150; x < w - 150 - (y * 13) % 700; ++x)
+                for (uint32_t dy = 0; dy < 20; ++dy) std::fill_n(&f[strip + ((y + dy) * w + x) * 3], 3, uint8_t(40));
+        const uint32_t extra = uint32_t(f.size());  // BitsPerSample 8,8,8 and the two resolutions
+        for (int k = 0; k < 3; ++k) put16(8);
+        put16(0);
+        for (int k = 0; k < 2; ++k) put32(300), put32(1);
+        set32(next_slot, uint32_t(f.size()));
+        const uint32_t entries[][4] = {{256, 4, 1, w},      {257, 4, 1, h},          {258, 3, 3, extra},
+                                       {259, 3, 1, 1},      {262, 3, 1, 2},          {273, 4, 1, strip},
+                                       {277, 3, 1, 3},      {278, 4, 1, h},          {279, 4, 1, page_bytes},
+                                       {282, 5, 1, extra + 8}, {283, 5, 1, extra + 16}, {296, 3, 1, 2}};
+        put16(12);
+        for (const auto& e : entries) put16(e[0]), put16(e[1]), put32(e[2]), put32(e[3]);
+        next_slot = f.size();
+        put32(0);
+    }
+    return f;
+}
+
+// The window's conversion writes a file whose plain PDF would pass the upload limit compact, and
+// says so; the PDF stays under the limit.
+TEST_F(EndToEnd, ConvertWritesAnOversizedScanCompact) {
+    const std::vector<uint8_t> tiff = a4_scan_tiff();
+    ASSERT_TRUE(fileutils::create_directory(path("a4")));
+    ASSERT_TRUE(fileutils::write_file(path("a4\\scan.tif"), tiff.data(), tiff.size()));
+    client_.set_text(FOLDER, path("a4"));
+    const size_t since = run(CONVERT);
+    const std::string ok = find_line(client_.log_lines(), "[OK] scan.tif");
+    EXPECT_TRUE(starts_with(ok, "[OK] scan.tif → scan.pdf (compactado: 74 MB → ")) << ::testing::PrintToString(client_.trace(since));
+    const std::string pdf = read_file(widen(path("a4\\dorvane_converted\\scan.pdf")));
+    EXPECT_TRUE(starts_with(pdf, "%PDF-1.4"));
+    EXPECT_LT(pdf.size(), size_t(50) << 20);
+    EXPECT_NE(pdf.find("/MediaBox [0 0 595.20 841.92]"), std::string::npos);  // A4 at 300 dpi
 }
 
 TEST_F(EndToEnd, ConvertWithoutTiffsShowsTheHint) {
