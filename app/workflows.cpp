@@ -156,9 +156,7 @@ void send_worker(const std::vector<std::string>& paths, const dorvane::Operation
     const dorvane::BatchUploader::Summary summary = uploader->run(paths, options, callbacks);
 
     log_line(dorvane::summary_line(summary));
-    if (!summary.results_path.empty()) {
-        log_line(dorvane::results_line(summary.results_path));
-    }
+    log_line(dorvane::results_closing_line(summary));
     ui_post(WM_APP_STATUS, dorvane::finished_status(summary));
     if (summary.stopped) {
         ui_post(WM_APP_MESSAGE_BOX, dorvane::stopped_message(summary.stop_reason));

@@ -9,6 +9,7 @@
 #include <cctype>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 #include <mutex>
 #include <set>
@@ -52,13 +53,13 @@ const char* const USAGE =
     "  --yes                envia sem pedir confirmação (obrigatório sem terminal)\n"
     "\n"
     "Ctrl+C cancela: o arquivo em envio termina e os resultados já gravados ficam; um segundo\n"
-    "Ctrl+C encerra na hora.\n"
+    "Ctrl+C encerra na hora, registrando o arquivo em envio como \"interrupted\".\n"
     "Saída: 0 todos enviados, 1 algum com erro ou pulado, 2 envio interrompido ou sem conexão,\n"
     "130 cancelado, 64 uso incorreto.\n";
 
 const std::vector<std::string> DOCUMENT_EXTENSIONS = {".pdf", ".png", ".jpg", ".jpeg"};
 
-std::atomic<bool> g_interrupted{false};
+std::atomic<int> g_interrupts{0};
 
 // The progress line needs only stderr to be a terminal (stdin may be redirected with --yes).
 bool stderr_is_terminal() {
@@ -69,10 +70,10 @@ bool stderr_is_terminal() {
 #endif
 }
 
+// Only counts: the watching thread does the work (a signal handler may do little else).
 extern "C" void on_interrupt(int) {
-    g_interrupted.store(true);
-    // A second Ctrl+C ends the process at once.
-    std::signal(SIGINT, SIG_DFL);
+    g_interrupts.fetch_add(1);
+    std::signal(SIGINT, on_interrupt);  // some platforms reset the handler after each signal
 }
 
 // Log lines and, on a terminal, one progress line kept under them: the line is wiped before each
@@ -202,7 +203,32 @@ void print_block(const std::string& text) {
 int exit_status(const dorvane::BatchUploader::Summary& s, bool interrupted) {
     if (s.stopped) return cli::EXIT_STOPPED;
     if (s.cancelled || (interrupted && s.succeeded + s.already_sent < s.total)) return cli::EXIT_CANCELLED;
-    return s.succeeded + s.already_sent == s.total ? cli::EXIT_OK : cli::EXIT_SOME_FAILED;
+    // A batch that left no record is never a full success.
+    return s.succeeded + s.already_sent == s.total && s.results_saved ? cli::EXIT_OK : cli::EXIT_SOME_FAILED;
+}
+
+// The refusal when no results file can be made: the operator must never pay for a batch that
+// leaves no record.
+int refuse_without_results(const std::string& path, const std::string& reason) {
+    cli::log_line("[ERRO] " + dorvane::results_failed_text(path, reason));
+    print_block("Nenhum arquivo foi enviado: sem o arquivo de resultados, o envio não começa.");
+    return cli::EXIT_STOPPED;
+}
+
+// A second Ctrl+C: the file being uploaded gets its "interrupted" record and the JSON file is
+// written before the process ends, without waiting for the upload.
+[[noreturn]] void end_now(dorvane::BatchUploader& uploader) {
+    std::string path;
+    std::vector<dorvane::UploadOutcome> interrupted;
+    const bool saved = uploader.abandon(path, interrupted);
+    for (const auto& o : interrupted) cli::log_line("[CANCELADO] " + o.name + " — " + o.error);
+    dorvane::BatchUploader::Summary closing;
+    closing.results_path = path;
+    closing.results_saved = saved;
+    cli::log_line(dorvane::results_closing_line(closing));
+    std::fflush(stdout);
+    std::fflush(stderr);
+    std::_Exit(cli::EXIT_CANCELLED);
 }
 
 int run_send(const std::vector<std::string>& args) {
@@ -239,6 +265,15 @@ int run_send(const std::vector<std::string>& args) {
     if (files.empty()) {
         print_block("Não há arquivos para enviar.");
         return cli::EXIT_SOME_FAILED;
+    }
+
+    std::string results_dir = parsed.value("--results-dir");
+    if (results_dir.empty()) results_dir = fileutils::current_dir();
+    {
+        // Every missing level now, before anything is sent or even asked.
+        const std::string folder = fileutils::join(results_dir, "dorvane_results");
+        std::string reason;
+        if (!fileutils::create_directories(folder, reason)) return refuse_without_results(folder, reason);
     }
 
     dorvane::ApiClient client;
@@ -281,6 +316,7 @@ int run_send(const std::vector<std::string>& args) {
     options.operation_code = operation.code;
     options.await_result = await_result;
     options.results_dir = results_dir;
+    options.require_results_file = true;
     options.delay_between_files_ms = pause_ms;
     options.parallel = parallel;
 
@@ -299,7 +335,7 @@ int run_send(const std::vector<std::string>& args) {
     std::mutex done_mutex;
     std::condition_variable done_cv;
     bool finished = false;
-    g_interrupted.store(false);
+    g_interrupts.store(0);
     std::signal(SIGINT, on_interrupt);
     std::thread worker([&] {
         dorvane::BatchUploader::Summary s = uploader.run(files, options, callbacks);
@@ -314,7 +350,8 @@ int run_send(const std::vector<std::string>& args) {
             std::unique_lock<std::mutex> lock(done_mutex);
             if (done_cv.wait_for(lock, std::chrono::milliseconds(50), [&] { return finished; })) break;
         }
-        if (g_interrupted.load()) {
+        if (g_interrupts.load() >= 2) end_now(uploader);
+        if (g_interrupts.load() >= 1) {
             // Raised again on every turn: run() clears the flag when it starts, and Ctrl+C may
             // come before that.
             uploader.cancel_requested.store(true);
@@ -328,13 +365,14 @@ int run_send(const std::vector<std::string>& args) {
     worker.join();
     std::signal(SIGINT, SIG_DFL);
     console.finish();
+    if (summary.refused) return refuse_without_results(summary.results_path, summary.results_error);
 
     cli::log_line(dorvane::summary_line(summary));
-    if (!summary.results_path.empty()) cli::log_line(dorvane::results_line(summary.results_path));
+    cli::log_line(dorvane::results_closing_line(summary));
     std::fputs((dorvane::finished_status(summary) + "\n").c_str(), stdout);
     std::fflush(stdout);
     if (summary.stopped) print_block(dorvane::stopped_message(summary.stop_reason));
-    return exit_status(summary, g_interrupted.load());
+    return exit_status(summary, g_interrupts.load() > 0);
 }
 
 const cli::Registrar registrar({"send", "envia arquivos para uma operação do serviço", &run_send});

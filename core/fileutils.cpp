@@ -1,5 +1,7 @@
 #include "core/fileutils.h"
 
+#include "core/sys.h"
+
 namespace fileutils {
 
 std::string format_size(unsigned long long bytes) {
@@ -20,6 +22,23 @@ std::string join(const std::string& dir, const std::string& name) {
 std::string base_name(const std::string& path) {
     const size_t cut = path.find_last_of("\\/");
     return cut == std::string::npos ? path : path.substr(cut + 1);
+}
+
+bool create_directories(const std::string& path, std::string& reason) {
+    std::string p = path;
+    // "a/b/" names the same folder as "a/b"; a root ("/", "C:\\") keeps its separator.
+    while (p.size() > 1 && (p.back() == '/' || p.back() == '\\') && p[p.size() - 2] != ':') p.pop_back();
+    if (p.empty() || is_directory(p)) return true;
+    const size_t cut = p.find_last_of("\\/");
+    if (cut != std::string::npos && cut > 0) {
+        const std::string parent = p.substr(0, cut + (p[cut - 1] == ':' ? 1 : 0));
+        if (!create_directories(parent, reason)) return false;
+    }
+    if (create_directory(p)) return true;
+    const std::string why = sys::last_error_text();  // before is_directory replaces it
+    if (is_directory(p)) return true;                // made meanwhile by someone else
+    reason = p + ": " + why;
+    return false;
 }
 
 bool write_file(const std::string& path, const void* data, size_t size) {

@@ -36,6 +36,11 @@ bool exists(const std::string& path);
 // Creates one folder; every failure (including an existing folder) is ignored by callers.
 bool create_directory(const std::string& path);
 
+// Creates the folder and every missing folder above it. True when the folder exists at the end;
+// otherwise false with `reason` set to the level that could not be made and the system's words
+// for why ("/a/b: Not a directory").
+bool create_directories(const std::string& path, std::string& reason);
+
 // Up to `max_bytes` bytes from the start of the file (empty when it cannot be opened or read).
 std::vector<uint8_t> read_head(const std::string& path, size_t max_bytes);
 

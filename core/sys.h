@@ -15,4 +15,9 @@ void sleep_ms(int ms);
 // The local time now, formatted with strftime; `fmt` such as "%H:%M:%S".
 std::string local_time(const char* fmt);
 
+// The system's own words for why the last failed call of this thread failed (errno, or
+// GetLastError on Windows), in the system's language, without a trailing period or line break.
+// Call it right after the failure: any later call may replace the reason.
+std::string last_error_text();
+
 }  // namespace sys

@@ -1,6 +1,7 @@
 #include <time.h>
 
 #include <cerrno>
+#include <cstring>
 
 #include "core/sys.h"
 
@@ -28,6 +29,19 @@ std::string local_time(const char* fmt) {
     char buf[32];
     const size_t n = strftime(buf, sizeof buf, fmt, &parts);
     return std::string(buf, n);  // 0 (empty) when the text does not fit
+}
+
+namespace {
+// strerror_r comes in two flavours: the XSI one fills the buffer and returns a status, the GNU
+// one may return a static text instead. Overloading picks the right reading for either.
+[[maybe_unused]] std::string strerror_text(int, const char* buf) { return buf; }
+[[maybe_unused]] std::string strerror_text(const char* text, const char*) { return text ? text : ""; }
+}  // namespace
+
+std::string last_error_text() {
+    const int code = errno;
+    char buf[256] = {};
+    return strerror_text(strerror_r(code, buf, sizeof buf), buf);
 }
 
 }  // namespace sys

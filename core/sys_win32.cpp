@@ -3,6 +3,7 @@
 #include <ctime>
 
 #include "core/sys.h"
+#include "core/text.h"
 
 namespace sys {
 
@@ -17,6 +18,22 @@ std::string local_time(const char* fmt) {
     char buf[32];
     const size_t n = strftime(buf, sizeof buf, fmt, &parts);
     return std::string(buf, n);  // 0 (empty) when the text does not fit
+}
+
+std::string last_error_text() {
+    const DWORD code = GetLastError();
+    wchar_t* buffer = nullptr;
+    const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                       FORMAT_MESSAGE_IGNORE_INSERTS,
+                                   nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    std::wstring words = n > 0 && buffer ? std::wstring(buffer, n) : std::wstring();
+    if (buffer) LocalFree(buffer);
+    while (!words.empty() && (words.back() == L'\r' || words.back() == L'\n' || words.back() == L' ' ||
+                              words.back() == L'.')) {
+        words.pop_back();
+    }
+    if (words.empty()) return "erro " + std::to_string(code);
+    return text::to_utf8(words);
 }
 
 }  // namespace sys

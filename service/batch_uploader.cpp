@@ -144,7 +144,9 @@ UploadOutcome BatchUploader::process_one(const std::string& path, const std::str
         }
         out.attempts = attempt;
         out.sent_at = sys::local_time(SENT_AT_FORMAT);
+        set_in_flight(out, true);
         SubmitResult r = client->submit_document(name, data, options.operation_code, options.await_result, 0, "");
+        set_in_flight(out, false);
 
         if (r.ok) {
             out.result = OutcomeKind::Success;
@@ -214,7 +216,27 @@ BatchUploader::Summary BatchUploader::run(const std::vector<std::string>& paths,
 
     ResultsWriter writer(options.results_dir);
     summary.results_path = writer.path();
-    if (!writer.is_open()) log("[AVISO] Não foi possível criar o arquivo de resultados em " + summary.results_path);
+    summary.results_saved = writer.is_open();
+    summary.results_error = writer.error;
+    if (!writer.is_open()) {
+        if (options.require_results_file) {
+            summary.refused = true;
+            return summary;
+        }
+        log("[AVISO] Não foi possível criar o arquivo de resultados em " + summary.results_path);
+    }
+    {
+        std::lock_guard<std::mutex> lock(results_mutex_);
+        writer_ = &writer;
+    }
+    // The writer dies with this function; abandon() must never reach it afterwards.
+    struct Unpublish {
+        BatchUploader& self;
+        ~Unpublish() {
+            std::lock_guard<std::mutex> lock(self.results_mutex_);
+            self.writer_ = nullptr;
+        }
+    } unpublish{*this};
 
     // Every worker takes the next file not yet started and runs it through the whole pipeline; with
     // one worker this is the plain loop, file after file. `state` guards the position, the counts,
@@ -262,7 +284,7 @@ BatchUploader::Summary BatchUploader::run(const std::vector<std::string>& paths,
                     default: ++summary.failed; break;
                 }
                 ++finished;
-                writer.append(outcome);
+                record(outcome);
                 if (callbacks.file_done) callbacks.file_done(outcome);
 
                 std::string reason;
@@ -295,8 +317,45 @@ BatchUploader::Summary BatchUploader::run(const std::vector<std::string>& paths,
     }
 
     if (callbacks.progress) callbacks.progress(summary.total, summary.total);
-    writer.close();
+    {
+        std::lock_guard<std::mutex> lock(results_mutex_);
+        if (!abandoned_) writer.close();
+    }
     return summary;
+}
+
+void BatchUploader::set_in_flight(const UploadOutcome& outcome, bool flying) {
+    std::lock_guard<std::mutex> lock(results_mutex_);
+    auto it = std::find_if(in_flight_.begin(), in_flight_.end(),
+                           [&](const UploadOutcome& f) { return f.file == outcome.file; });
+    if (it != in_flight_.end()) in_flight_.erase(it);
+    if (flying) in_flight_.push_back(outcome);
+}
+
+void BatchUploader::record(const UploadOutcome& outcome) {
+    std::lock_guard<std::mutex> lock(results_mutex_);
+    if (writer_ && !abandoned_) writer_->append(outcome);
+}
+
+bool BatchUploader::abandon(std::string& results_path, std::vector<UploadOutcome>& interrupted) {
+    std::lock_guard<std::mutex> lock(results_mutex_);
+    interrupted.clear();
+    if (abandoned_ || !writer_) return false;
+    abandoned_ = true;
+    for (UploadOutcome out : in_flight_) {
+        // What was sent stays (fingerprint, attempts); what the service answered is unknown.
+        out.task_id.clear();
+        out.response = json::Value();
+        out.status = "interrupted";
+        out.result = OutcomeKind::Failed;
+        out.error = "envio interrompido — o serviço pode ter recebido o arquivo";
+        writer_->append(out);
+        interrupted.push_back(std::move(out));
+    }
+    results_path = writer_->path();
+    const bool saved = writer_->is_open();
+    writer_->close();
+    return saved;
 }
 
 }  // namespace dorvane

@@ -72,6 +72,9 @@ public:
         std::map<std::string, EarlierSend> already_sent;
         // Files uploaded at once, 1 to MAX_PARALLEL; each runs the whole pipeline on its own.
         int32_t parallel = 1;
+        // When the results file cannot be created, send nothing: the command line must never
+        // pay for a batch that leaves no record. The window keeps sending and warns.
+        bool require_results_file = false;
     };
 
     struct Summary {
@@ -84,6 +87,9 @@ public:
         bool stopped = false;
         std::string stop_reason;
         std::string results_path;
+        bool results_saved = false;     // the JSON Lines file was created
+        std::string results_error;      // the system's reason when it was not
+        bool refused = false;           // nothing was sent: require_results_file and no file
     };
 
     class ResultsWriter {
@@ -98,6 +104,7 @@ public:
         fileutils::OutFile file;
         std::string results_path;
         std::vector<json::Value> records;
+        std::string error;  // why the JSON Lines file could not be created
     };
 
     explicit BatchUploader(ApiClient* c) : client(c) {}
@@ -108,6 +115,12 @@ public:
                               const Options& options, const BatchCallbacks& callbacks);
 
     static constexpr int MAX_PARALLEL = 8;
+
+    // For a process that must end while a file is still being uploaded (a second Ctrl+C): the
+    // service may already have that file, so it gets an "interrupted" record, and the JSON file
+    // is written now. Callable from any thread while `run` is going; the batch records nothing
+    // more afterwards. False when no results file was open; `results_path` names it otherwise.
+    bool abandon(std::string& results_path, std::vector<UploadOutcome>& interrupted);
 
     ApiClient* client = nullptr;
     std::atomic<bool> cancel_requested{false};
@@ -121,6 +134,16 @@ private:
     std::mutex stop_mutex_;
     // Tick count before which no attempt starts: the latest Retry-After of the service.
     std::atomic<uint64_t> pace_until_ms_{0};
+
+    void set_in_flight(const UploadOutcome& outcome, bool flying);
+    void record(const UploadOutcome& outcome);
+
+    // Guards what `abandon` reaches from another thread: the running batch's writer and the files
+    // whose upload is under way.
+    std::mutex results_mutex_;
+    ResultsWriter* writer_ = nullptr;
+    bool abandoned_ = false;
+    std::vector<UploadOutcome> in_flight_;
 };
 
 }  // namespace dorvane

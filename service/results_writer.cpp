@@ -79,6 +79,7 @@ BatchUploader::ResultsWriter::ResultsWriter(const std::string& results_dir) {
         if (fileutils::exists(candidate) || fileutils::exists(json_twin(candidate))) continue;
         results_path = candidate;
         if (file.create_new(candidate)) return;
+        error = sys::last_error_text();  // before exists() replaces it
         // Not an existing name: the folder itself is unusable, so stop probing.
         if (!fileutils::exists(candidate)) return;
     }

@@ -35,6 +35,15 @@ std::string summary_line(const BatchUploader::Summary& s) {
 
 std::string results_line(const std::string& results_path) { return "Resultados salvos em " + results_path; }
 
+std::string results_closing_line(const BatchUploader::Summary& s) {
+    if (s.results_saved && !s.results_path.empty()) return results_line(s.results_path);
+    return "[AVISO] Nenhum arquivo de resultados foi salvo.";
+}
+
+std::string results_failed_text(const std::string& path, const std::string& reason) {
+    return "Não foi possível criar o arquivo de resultados em " + path + (reason.empty() ? "" : " — " + reason);
+}
+
 std::string finished_status(const BatchUploader::Summary& s) {
     return "Concluído: " + std::to_string(s.succeeded) + "/" + std::to_string(s.total) + " enviado(s)";
 }

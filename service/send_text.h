@@ -30,6 +30,14 @@ std::string summary_line(const BatchUploader::Summary& summary);
 // "Resultados salvos em " + path.
 std::string results_line(const std::string& results_path);
 
+// The batch's last log line: results_line when the results file was created, otherwise
+// "[AVISO] Nenhum arquivo de resultados foi salvo." (a missing record is never reported as saved).
+std::string results_closing_line(const BatchUploader::Summary& summary);
+
+// "Não foi possível criar o arquivo de resultados em " + path, then " — " + the system's reason
+// when there is one.
+std::string results_failed_text(const std::string& path, const std::string& reason);
+
 // "Concluído: S/T enviado(s)"
 std::string finished_status(const BatchUploader::Summary& summary);
 

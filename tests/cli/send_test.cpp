@@ -258,4 +258,66 @@ TEST_F(SendCommandTest, InterruptCancelsTheBatch) {
     EXPECT_TRUE(contains(read_text(path), "\"status\":\"cancelled\"")) << path;
 }
 
+// The results folder is made (every level) before anything is sent; when it cannot be made,
+// nothing is sent and not even the service is asked.
+TEST_F(SendCommandTest, ResultsFolderIsMadeOrTheBatchNeverStarts) {
+    const std::string deep = fileutils::join(fileutils::join(out_dir.file("a"), "b"), "c");
+    const std::string blocker = file("bloqueio.txt", "x");
+    struct Case {
+        std::string dir;
+        int status;
+    };
+    for (const Case& c : {Case{deep, 0}, Case{blocker, 2}}) {
+        SCOPED_TRACE(c.dir);
+        const size_t before = server.request_count();
+        auto args = base_args();
+        args[7] = c.dir;  // the value of --results-dir
+        args.insert(args.end(), {"--yes", file("a.pdf")});
+        const Outcome r = run(args, false);
+        EXPECT_EQ(r.status, c.status) << r.err;
+        const std::string folder = fileutils::join(c.dir, "dorvane_results");
+        if (c.status == 0) {
+            EXPECT_TRUE(contains(r.err, "] Resultados salvos em " + fileutils::join(folder, "resultados_"))) << r.err;
+            EXPECT_TRUE(fileutils::is_directory(folder));
+        } else {
+            EXPECT_TRUE(contains(r.err, "] [ERRO] Não foi possível criar o arquivo de resultados em " + folder + " — " +
+                                            blocker + ": "))
+                << r.err;
+            EXPECT_FALSE(contains(r.err, "Resultados salvos")) << r.err;
+            EXPECT_EQ(server.request_count(), before);
+        }
+    }
+}
+
+// Two Ctrl+C presses while the service holds the upload: the process ends at once, yet the file
+// that may have been charged is in both results files as "interrupted".
+TEST_F(SendCommandTest, SecondInterruptRecordsTheFileInFlight) {
+    server.handle("POST", "/api/operations", [](const HttpRequest&) {
+        HttpReply slow = json_reply(202, "{\"taskId\":\"t-1\"}");
+        slow.delay_ms = 20000;
+        return slow;
+    });
+    auto args = base_args();
+    args.insert(args.end(), {"--yes", file("a.pdf"), file("b.pdf")});
+    const pid_t pid = spawn(args, out_dir, "");
+    const auto start = std::chrono::steady_clock::now();
+    while (posts() < 1 && std::chrono::steady_clock::now() - start < std::chrono::seconds(20)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    kill(pid, SIGINT);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    kill(pid, SIGINT);
+    const Outcome r = finish(pid, out_dir);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    EXPECT_EQ(r.status, 130) << r.err;
+    const auto saved = r.err.find("Resultados salvos em ");
+    ASSERT_NE(saved, std::string::npos) << r.err;
+    const std::string path = r.err.substr(saved + 21, r.err.find('\n', saved) - saved - 21);
+    const std::string line = read_text(path);
+    EXPECT_TRUE(contains(line, "\"error\":\"envio interrompido — o serviço pode ter recebido o arquivo\"")) << line;
+    EXPECT_TRUE(contains(line, "\"file\":\"" + docs.file("a.pdf") + "\"")) << line;
+    EXPECT_TRUE(contains(line, "\"status\":\"interrupted\"")) << line;
+    EXPECT_TRUE(contains(read_text(path.substr(0, path.size() - 1)), "\"interrupted\"")) << path;
+}
+
 }  // namespace

@@ -166,16 +166,32 @@ TEST_F(BatchRunTest, CancelBeforeRunIsDiscarded) {
     EXPECT_EQ(s.succeeded, 2);
 }
 
-TEST_F(BatchRunTest, UnwritableResultsFolderWarnsAndSendsAnyway) {
-    const std::string blocker = make_file("bloqueio", 1);  // a file where a folder should be
-    auto o = options();
-    o.results_dir = blocker;
-    const auto s = uploader.run(make_files(2), o, rec.callbacks());
-    ASSERT_FALSE(rec.logs.empty());
-    EXPECT_EQ(rec.logs[0], "[AVISO] Não foi possível criar o arquivo de resultados em " + s.results_path);
-    EXPECT_EQ(s.results_path.rfind(fileutils::join(fileutils::join(blocker, "dorvane_results"), "resultados_"), 0), 0u);
-    EXPECT_EQ(s.succeeded, 2);
-    EXPECT_FALSE(fileutils::exists(s.results_path));
+// A results folder that cannot be made: the window's batch warns and sends anyway, the command
+// line's (require_results_file) sends nothing. Neither reports the missing file as saved.
+TEST_F(BatchRunTest, UnwritableResultsFolderWarnsOrRefuses) {
+    for (const bool required : {false, true}) {
+        SCOPED_TRACE(required);
+        Recorder r;
+        BatchUploader u{&client};
+        const std::string blocker = make_file("bloqueio", 1);  // a file where a folder should be
+        auto o = options();
+        o.results_dir = blocker;
+        o.require_results_file = required;
+        const size_t before = submissions().size();
+        const auto s = u.run(make_files(2), o, r.callbacks());
+        EXPECT_EQ(s.results_path.rfind(fileutils::join(fileutils::join(blocker, "dorvane_results"), "resultados_"), 0),
+                  0u);
+        EXPECT_FALSE(fileutils::exists(s.results_path));
+        EXPECT_FALSE(s.results_saved);
+        EXPECT_FALSE(s.results_error.empty());
+        EXPECT_EQ(s.refused, required);
+        EXPECT_EQ(s.succeeded, required ? 0 : 2);
+        EXPECT_EQ(submissions().size() - before, required ? 0u : 2u);
+        if (!required) {
+            ASSERT_FALSE(r.logs.empty());
+            EXPECT_EQ(r.logs[0], "[AVISO] Não foi possível criar o arquivo de resultados em " + s.results_path);
+        }
+    }
 }
 
 }  // namespace

@@ -55,4 +55,13 @@ TEST(SendText, SummaryLines) {
     EXPECT_EQ(dorvane::stopped_message("Sem saldo"), "Envio interrompido.\n\nSem saldo");
 }
 
+// A results path is chosen even when its file could not be made; only a made file is "salvo".
+TEST(SendText, ClosingLineTellsWhetherTheResultsWereSaved) {
+    dorvane::BatchUploader::Summary s;
+    s.results_path = "/tmp/r.jsonl";
+    EXPECT_EQ(dorvane::results_closing_line(s), "[AVISO] Nenhum arquivo de resultados foi salvo.");
+    s.results_saved = true;
+    EXPECT_EQ(dorvane::results_closing_line(s), "Resultados salvos em /tmp/r.jsonl");
+}
+
 }  // namespace
