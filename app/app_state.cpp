@@ -47,8 +47,9 @@ bool ui_post(unsigned msg, const std::string& text) {
     }
 }
 
+// A NUL or another control in a service's text would cut or garble the line in the log edit.
 void log_line(const std::string& message) {
-    ui_post(WM_APP_LOG, "[" + sys::local_time("%H:%M:%S") + "] " + message);
+    ui_post(WM_APP_LOG, "[" + sys::local_time("%H:%M:%S") + "] " + text::display_safe(message));
 }
 
 void append_log(const std::string& line) {

@@ -4,11 +4,13 @@
 #include <algorithm>
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cli/commands.h"
 #include "cli/common.h"
 #include "core/json.h"
+#include "core/text.h"
 #include "service/api_client.h"
 
 namespace {
@@ -37,13 +39,17 @@ std::string pad(const std::string& s, size_t width) {
 std::string catalogue_table(const std::vector<dorvane::Operation>& operations) {
     const std::string code_title = "CÓDIGO", name_title = "NOME";
     size_t code_w = display_width(code_title), name_w = display_width(name_title);
+    // The service's texts, escaped: a line feed or tab in a name must not break the table.
+    std::vector<std::pair<std::string, std::string>> rows;
     for (const auto& op : operations) {
-        code_w = std::max(code_w, display_width(op.code));
-        name_w = std::max(name_w, display_width(op.name));
+        rows.emplace_back(text::display_safe(op.code), text::display_safe(op.name));
+        code_w = std::max(code_w, display_width(rows.back().first));
+        name_w = std::max(name_w, display_width(rows.back().second));
     }
     std::string out = pad(code_title, code_w) + "  " + pad(name_title, name_w) + "  CUSTO\n";
-    for (const auto& op : operations) {
-        out += pad(op.code, code_w) + "  " + pad(op.name, name_w) + "  " + std::to_string(op.cost) + "\n";
+    for (size_t i = 0; i < operations.size(); ++i) {
+        out += pad(rows[i].first, code_w) + "  " + pad(rows[i].second, name_w) + "  " +
+               std::to_string(operations[i].cost) + "\n";
     }
     return out;
 }

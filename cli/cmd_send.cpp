@@ -20,6 +20,7 @@
 #include "cli/commands.h"
 #include "cli/common.h"
 #include "core/fileutils.h"
+#include "core/text.h"
 #include "files/scan.h"
 #include "service/api_client.h"
 #include "service/batch_uploader.h"
@@ -90,7 +91,7 @@ public:
     }
     void status(const std::string& text) {
         std::lock_guard<std::mutex> lock(mutex_);
-        status_ = text;
+        status_ = text::display_safe(text);
         draw();
     }
     void progress(int done, int total) {
@@ -291,8 +292,6 @@ int run_send(const std::vector<std::string>& args) {
     const bool await_result = parsed.has("--await");
     const int n = static_cast<int>(files.size());
 
-    std::string results_dir = parsed.value("--results-dir");
-    if (results_dir.empty()) results_dir = fileutils::current_dir();
     dorvane::BatchUploader::Options options;
     // Skipping what earlier batches sent is the default: a batch run again after a stop must not
     // pay for the same documents twice.
@@ -301,7 +300,10 @@ int run_send(const std::vector<std::string>& args) {
     }
     const int already_sent = static_cast<int>(options.already_sent.size());
 
-    print_block(dorvane::confirmation_text(n, operation, await_result, already_sent));
+    dorvane::Operation shown = operation;  // the service's words, made safe for the terminal
+    shown.name = text::display_safe(shown.name);
+    shown.code = text::display_safe(shown.code);
+    print_block(dorvane::confirmation_text(n, shown, await_result, already_sent));
     if (!parsed.has("--yes")) {
         if (!cli::interactive()) {
             std::fputs("Sem terminal para confirmar: use --yes para enviar sem pergunta.\n", stderr);

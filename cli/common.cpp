@@ -115,8 +115,9 @@ std::string resolve_key(const ParsedArgs& args) {
     return key;
 }
 
+// Log lines carry the service's texts and file names: made safe here, once, for every command.
 void log_line(const std::string& message) {
-    write_stderr("[" + sys::local_time("%H:%M:%S") + "] " + message + "\n");
+    write_stderr("[" + sys::local_time("%H:%M:%S") + "] " + text::display_safe(message) + "\n");
 }
 
 bool interactive() {
@@ -154,7 +155,7 @@ ConnectStatus connect_and_list(const std::string& url, const std::string& key, d
                          "Configurações → API.\n");
             return ConnectStatus::KeyRejected;
         }
-        write_stderr("\nNão foi possível falar com o servidor.\n\n" + error.to_string() +
+        write_stderr("\nNão foi possível falar com o servidor.\n\n" + text::display_safe(error.to_string()) +
                      "\n\nConfira a URL e a conexão com a internet.\n");
         return ConnectStatus::Unreachable;
     }
@@ -163,7 +164,7 @@ ConnectStatus connect_and_list(const std::string& url, const std::string& key, d
     if (!client.list_operations(listed, error)) {
         log_line("[ERRO] Não foi possível listar as operações — " + error.to_string());
         write_stderr("\nA chave foi aceita, mas o catálogo de operações não pôde ser carregado.\n\n" +
-                     error.to_string() + "\n");
+                     text::display_safe(error.to_string()) + "\n");
         return ConnectStatus::CatalogueFailed;
     }
     operations = std::move(listed);

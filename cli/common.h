@@ -51,6 +51,7 @@ std::string resolve_url(const ParsedArgs& args);
 std::string resolve_key(const ParsedArgs& args);
 
 // "[HH:MM:SS] " + message + "\n" on stderr, local time, one write per line (safe from threads).
+// The message is shown through text::display_safe: no control character reaches the terminal.
 void log_line(const std::string& message);
 
 // True when stdin and stderr are both terminals (a question can be asked and answered).

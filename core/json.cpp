@@ -232,7 +232,7 @@ void write_number(std::string& out, double d) {
     out += buf;
 }
 
-// The five short escapes, \u00xx for the other control bytes, valid UTF-8 copied unchanged and
+// The five short escapes, \u00xx for the other control bytes (DEL and C1 included), valid UTF-8 copied unchanged and
 // ill-formed UTF-8 replaced by U+FFFD, so that strict readers accept every string we write. An
 // encoded surrogate pair (what the parser makes of an escaped pair) is written as the character
 // it stands for; a lone surrogate becomes U+FFFD.
@@ -250,7 +250,7 @@ void write_string(std::string& out, const std::string& s) {
                 case '\r': out += "\\r"; break;
                 case '\t': out += "\\t"; break;
                 default:
-                    if (c < 0x20) {
+                    if (c < 0x20 || c == 0x7F) {
                         static const char HEX[] = "0123456789abcdef";
                         out += "\\u00";
                         out += HEX[c >> 4];
@@ -265,10 +265,17 @@ void write_string(std::string& out, const std::string& s) {
         const char32_t cp = text::decode_utf8(s, pos);
         if (!text::is_surrogate(cp)) {
             // A valid sequence, or ill-formed bytes that decoded to U+FFFD.
-            if (cp == text::REPLACEMENT_CHAR)
+            if (cp == text::REPLACEMENT_CHAR) {
                 text::append_utf8(out, cp);
-            else
+            } else if (cp <= 0x9F) {
+                // C1 controls are escaped too, so that our JSON is safe to show on a terminal.
+                static const char HEX[] = "0123456789abcdef";
+                out += "\\u00";
+                out += HEX[cp >> 4];
+                out += HEX[cp & 0x0F];
+            } else {
                 out.append(s, start, pos - start);
+            }
             continue;
         }
         if (cp <= 0xDBFF && pos < s.size()) {
@@ -357,6 +364,23 @@ std::string stringify(const Value& value, int indent, int level) {
     std::string out;
     write_value(out, value, indent, level);
     return out;
+}
+
+bool has_raw_control_in_string(const std::string& text) {
+    bool in_string = false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (!in_string) {
+            in_string = c == '"';
+        } else if (c == '\\') {
+            ++i;  // the escaped byte is never a delimiter
+        } else if (c == '"') {
+            in_string = false;
+        } else if (c < 0x20) {
+            return true;
+        }
+    }
+    return false;
 }
 
 }  // namespace json

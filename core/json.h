@@ -88,4 +88,8 @@ Value parse(const std::string& text);
 // indent = spaces per level (0: compact, one line); level = depth of `value` (callers pass 0).
 std::string stringify(const Value& value, int indent = 0, int level = 0);
 
+// True when a string in `text` holds a raw byte below 0x20, which strict JSON forbids and the
+// lenient parser lets through. The service client refuses such answers.
+bool has_raw_control_in_string(const std::string& text);
+
 }  // namespace json

@@ -1,5 +1,7 @@
 #include "core/utf8.h"
 
+#include "core/text.h"
+
 namespace text {
 
 char32_t decode_utf8(const std::string& s, size_t& pos) {
@@ -63,6 +65,39 @@ void append_utf8(std::string& out, char32_t cp) {
         out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
         out += static_cast<char>(0x80 | (cp & 0x3F));
     }
+}
+
+std::string display_safe(const std::string& s) {
+    static const char HEX[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(s.size());
+    size_t pos = 0;
+    while (pos < s.size()) {
+        const unsigned char byte = static_cast<unsigned char>(s[pos]);
+        if (byte < 0x80) {
+            ++pos;
+            if (byte < 0x20 || byte == 0x7F) {
+                out += "\\x";
+                out += HEX[byte >> 4];
+                out += HEX[byte & 0xF];
+            } else {
+                out += static_cast<char>(byte);
+            }
+            continue;
+        }
+        const size_t start = pos;
+        const char32_t cp = decode_utf8(s, pos);
+        if (cp == REPLACEMENT_CHAR || is_surrogate(cp)) {
+            append_utf8(out, REPLACEMENT_CHAR);
+        } else if (cp >= 0x80 && cp <= 0x9F) {
+            out += "\\u00";
+            out += HEX[cp >> 4];
+            out += HEX[cp & 0xF];
+        } else {
+            out.append(s, start, pos - start);
+        }
+    }
+    return out;
 }
 
 }  // namespace text

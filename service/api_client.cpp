@@ -164,6 +164,27 @@ ApiError ApiClient::classify(const http::Response& response) {
     return ApiError{ApiError::Http, response.status, message};
 }
 
+namespace {
+
+constexpr size_t MAX_TASK_ID_BYTES = 200;
+
+// The answer's task id when it is one we can show, store and quote back; empty otherwise, so a
+// hostile or broken answer reads as "no task id". Refused: ids longer than 200 bytes or holding a
+// control character (C0, DEL, C1), and any answer with a raw control byte inside a string, which
+// strict JSON forbids.
+std::string usable_task_id(const std::string& body, const json::Value& root) {
+    const std::string id = root.get_string("taskId", "");
+    if (id.size() > MAX_TASK_ID_BYTES || json::has_raw_control_in_string(body)) return std::string();
+    for (size_t i = 0; i < id.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(id[i]);
+        const bool c1 = c == 0xC2 && i + 1 < id.size() && static_cast<unsigned char>(id[i + 1]) <= 0x9F;
+        if (c < 0x20 || c == 0x7F || c1) return std::string();
+    }
+    return id;
+}
+
+}  // namespace
+
 SubmitResult ApiClient::submit_document(const std::string& filename, const std::vector<uint8_t>& data,
                                         const std::string& operation_code, bool await_result, int priority,
                                         const std::string& callback_url) {
@@ -184,7 +205,7 @@ SubmitResult ApiClient::submit_document(const std::string& filename, const std::
         try {
             json::Parser parser(response.body);
             const json::Value root = parser.parse_value();
-            result.task_id = root.get_string("taskId", "");
+            result.task_id = usable_task_id(response.body, root);
             result.status = root.get_string("status", "pending");
             result.response = root;
             result.ok = !result.task_id.empty();
@@ -203,7 +224,7 @@ SubmitResult ApiClient::submit_document(const std::string& filename, const std::
     try {
         json::Parser parser(response.body);
         const json::Value root = parser.parse_value();
-        const std::string task_id = root.get_string("taskId", "");
+        const std::string task_id = usable_task_id(response.body, root);
         if (task_id.empty()) return result;
         // The service accepted the document and the task failed: report it as a client error so
         // the pipeline does not submit the same document again.

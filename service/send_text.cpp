@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "core/text.h"
+
 namespace dorvane {
 
 const char* const CANCEL_REQUESTED_LINE = "Cancelamento solicitado — aguardando o arquivo atual terminar...";
@@ -48,6 +50,9 @@ std::string finished_status(const BatchUploader::Summary& s) {
     return "Concluído: " + std::to_string(s.succeeded) + "/" + std::to_string(s.total) + " enviado(s)";
 }
 
-std::string stopped_message(const std::string& stop_reason) { return "Envio interrompido.\n\n" + stop_reason; }
+// The reason is often the service's own text: shown safe, so it cannot cut or garble the box.
+std::string stopped_message(const std::string& stop_reason) {
+    return "Envio interrompido.\n\n" + text::display_safe(stop_reason);
+}
 
 }  // namespace dorvane

@@ -320,4 +320,27 @@ TEST_F(SendCommandTest, SecondInterruptRecordsTheFileInFlight) {
     EXPECT_TRUE(contains(read_text(path.substr(0, path.size() - 1)), "\"interrupted\"")) << path;
 }
 
+// A hostile service: escape sequences, BEL, NUL, line feeds and tabs in its names, task ids and
+// messages. None of their control bytes reaches the terminal; a task id holding them is no task id.
+TEST_F(SendCommandTest, HostileServiceTextsReachTheTerminalEscaped) {
+    server.handle("GET", "/api/operations", [](const HttpRequest&) {
+        return json_reply(200, "{\"operations\":[{\"code\":\"ocr\",\"name\":\"OCR\\u001b]0;x\\u0007\\n\\tz\",\"cost\":1}]}");
+    });
+    std::atomic<int> n{0};
+    server.handle("POST", "/api/operations", [&n](const HttpRequest&) {
+        if (++n == 1) return json_reply(200, "{\"taskId\":\"t\\u001b[2J\",\"status\":\"ok\\u0000\"}");
+        return json_reply(400, "{\"error\":\"\\u001b[31mruim\\u0000\\u0007\\r\\n\xC2\x9B\"}");
+    });
+    const Outcome r = run({"--yes", file("a.pdf"), file("b.pdf")});
+    EXPECT_EQ(r.status, 1) << r.err;
+    for (const std::string* text : {&r.out, &r.err}) {
+        for (const char c : *text) EXPECT_FALSE(static_cast<unsigned char>(c) < 0x20 && c != '\n') << *text;
+        EXPECT_FALSE(contains(*text, "\xC2\x9B")) << *text;
+    }
+    EXPECT_TRUE(contains(r.err, "Operação: OCR\\x1b]0;x\\x07\\x0a\\x09z (ocr)")) << r.err;
+    EXPECT_TRUE(contains(r.err, "] [ERRO] [1/2] a.pdf — resposta inválida: resposta sem taskId\n")) << r.err;
+    EXPECT_TRUE(contains(r.err, "] [ERRO] [2/2] b.pdf — HTTP 400 — \\x1b[31mruim\\x00\\x07\\x0d\\x0a\\u009b\n"))
+        << r.err;
+}
+
 }  // namespace

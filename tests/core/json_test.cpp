@@ -235,7 +235,8 @@ TEST(Json, WritesGoldenForms) {
         {"nul byte", Value(std::string("a\0b", 3)), R"("a\u0000b")"},
         {"escape byte", Value("\x1b[0m"), R"("\u001b[0m")"},
         {"unit separator", Value("\x1f"), R"("\u001f")"},
-        {"del kept", Value("\x7f"), "\"\x7f\""},
+        {"del escaped", Value("\x7f"), R"("\u007f")"},
+        {"c1 escaped", Value("\xC2\x85\xC2\x9F\xC2\xA0"), "\"\\u0085\\u009f\xC2\xA0\""},
         {"valid two bytes", Value("\xC3\xA9"), "\"\xC3\xA9\""},
         {"valid three bytes", Value("\xE2\x80\x94 \xE2\x86\x92"), "\"\xE2\x80\x94 \xE2\x86\x92\""},
         {"valid four bytes", Value("\xF0\x9F\x98\x80"), "\"\xF0\x9F\x98\x80\""},
@@ -264,6 +265,20 @@ TEST(Json, WritesGoldenForms) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(json::stringify(c.value), c.expected);
     }
+}
+
+// Strict JSON forbids raw control bytes in strings; the lenient parser does not, so answers are
+// checked apart. Outside strings (white space) and escaped, they are fine.
+TEST(Json, FindsRawControlBytesInStrings) {
+    const struct {
+        std::string text;
+        bool raw;
+    } rows[] = {
+        {"{\"a\":\"b\"}\n", false},      {"{\"a\":\"\\u0001\\\"\x01\"}", true},
+        {"{\"a\":\"\\\"\",\n\"b\":1}", false}, {std::string("[\"a\0\"]", 6), true},
+        {"\"\x1f", true},                   {"\"\x7f\xC2\x85\"", false},
+    };
+    for (const auto& r : rows) EXPECT_EQ(json::has_raw_control_in_string(r.text), r.raw) << r.text;
 }
 
 TEST(Json, WritesIndentedLayout) {

@@ -48,6 +48,21 @@ TEST(Text, IllFormedInputBecomesReplacementCharacter) {
     EXPECT_EQ(text::to_utf8(std::wstring{L'a', wchar_t(0xD800), L'b'}), "a\xEF\xBF\xBD" "b");
 }
 
+// What a hostile service could send to the operator's terminal, and what the terminal gets.
+TEST(Text, DisplaySafeEscapesControlsAndIllFormedText) {
+    const struct {
+        std::string in, out;
+    } rows[] = {
+        {"a\xC3\xA7\xE2\x80\x94 \xF0\x9F\x98\x80", "a\xC3\xA7\xE2\x80\x94 \xF0\x9F\x98\x80"},
+        {"\x1b[2J\a", "\\x1b[2J\\x07"},
+        {std::string("a\0b", 3), "a\\x00b"},
+        {"l1\nl2\tc\r\x7f", "l1\\x0al2\\x09c\\x0d\\x7f"},
+        {"\xC2\x85\xC2\x9B\xC2\xA0", "\\u0085\\u009b\xC2\xA0"},
+        {"a\xFF\x9B" "b\xED\xA0\x80", "a\xEF\xBF\xBD\xEF\xBF\xBD" "b\xEF\xBF\xBD"},
+    };
+    for (const auto& r : rows) EXPECT_EQ(text::display_safe(r.in), r.out) << r.in;
+}
+
 TEST(Text, ReadAllGivesEmptyForMissingFolderAndEmptyFile) {
     TempDir dir;
     EXPECT_TRUE(text::read_all(dir.file("missing.bin")).empty());

@@ -73,7 +73,20 @@ TEST_F(SubmitTest, ResultsAtAGlance) {
         {"402 credits", json_reply(402, R"({"error":"sem cr\u00e9ditos","required":1,"remaining":0})"), false, "", "",
          false, ApiError::Http, 402, "sem cr\xC3\xA9" "ditos (necess\xC3\xA1rio 1, dispon\xC3\xADvel 0)"},
         {"401", json_reply(401, R"({"error":"chave"})"), false, "", "", false, ApiError::Http, 401, "chave"},
+        // A hostile answer's task id would be shown, stored and quoted back: refused like none.
+        {"200 taskId with ESC", json_reply(200, R"({"taskId":"t\u001b[2J","status":"queued"})"), false, "", "queued",
+         true, ApiError::InvalidResponse, 200, "resposta sem taskId"},
+        {"200 taskId with C1", json_reply(200, "{\"taskId\":\"t\xC2\x9B\"}"), false, "", "pending", true,
+         ApiError::InvalidResponse, 200, "resposta sem taskId"},
+        {"200 taskId of 201 bytes", json_reply(200, "{\"taskId\":\"" + std::string(201, 'a') + "\"}"), false, "",
+         "pending", true, ApiError::InvalidResponse, 200, "resposta sem taskId"},
+        {"200 raw control in a string", json_reply(200, "{\"taskId\":\"t1\",\"note\":\"a\x01\"}"), false, "",
+         "pending", true, ApiError::InvalidResponse, 200, "resposta sem taskId"},
+        {"500 task id with BEL", json_reply(500, R"({"taskId":"t\u0007","error":"e"})"), false, "", "", false,
+         ApiError::Http, 500, "e"},
     };
+    const std::string longest(200, 'a');
+    EXPECT_EQ(submit(json_reply(200, "{\"taskId\":\"" + longest + "\"}")).task_id, longest);
     for (const auto& row : rows) {
         SCOPED_TRACE(row.label);
         const SubmitResult r = submit(row.reply);
