@@ -37,6 +37,12 @@ int convert_one(const std::string& in, const std::string& out, bool compact) {
         cli::log_line("[PULADO] " + name + " — na verdade é " + fileutils::format_name(format) + ", não TIFF.");
         return cli::EXIT_SOME_FAILED;
     }
+    const size_t cut = out.find_last_of("\\/");
+    const std::string out_folder = cut == std::string::npos ? std::string() : out.substr(0, cut == 0 ? 1 : cut);
+    if (!out_folder.empty() && !fileutils::is_directory(out_folder)) {
+        cli::log_line("[ERRO] " + name + " — a pasta de saída não existe: " + out_folder);
+        return cli::EXIT_SOME_FAILED;
+    }
     std::string line;
     const bool ok = dorvane::convert_one_tiff(in, out, compact, line);
     cli::log_line(line);
@@ -47,7 +53,11 @@ int convert_folder(std::string folder, bool compact) {
     if (folder.empty()) folder = fileutils::current_dir();
     const std::vector<std::string> tiffs = dorvane::find_tiffs(folder);
     if (tiffs.empty()) {
-        cli::log_line(dorvane::no_tiff_message(folder));
+        // The window's two-line box text, one log line each (a log line never holds a line break).
+        const std::string message = dorvane::no_tiff_message(folder);
+        const size_t br = message.find('\n');
+        cli::log_line(message.substr(0, br));
+        cli::log_line(message.substr(br + 1));
         return cli::EXIT_OK;
     }
     cli::log_line(dorvane::convert_start_line(tiffs.size()));
@@ -76,6 +86,9 @@ int run_convert(const std::vector<std::string>& args) {
         if (out.empty()) return cli::usage_error("convert", "informe o arquivo PDF de saída");
         if (parsed.positional.size() != 1)
             return cli::usage_error("convert", "informe exatamente um arquivo TIFF com -o");
+        // Writing the PDF over its own TIFF would destroy the only copy of the document.
+        if (fileutils::same_file(parsed.positional[0], out))
+            return cli::usage_error("convert", "o PDF de saída seria o próprio TIFF de entrada: " + out);
         return convert_one(parsed.positional[0], out, compact);
     }
     if (parsed.positional.size() > 1)

@@ -36,6 +36,14 @@ bool exists(const std::string& path);
 // Creates one folder; every failure (including an existing folder) is ignored by callers.
 bool create_directory(const std::string& path);
 
+// The last-write time in the platform's own units (only comparisons between two files mean
+// anything). False when the path cannot be queried.
+bool last_write_time(const std::string& path, uint64_t& time);
+
+// True when both paths name one existing file, however they are written (links, "..", case on
+// Windows). False when either does not exist.
+bool same_file(const std::string& a, const std::string& b);
+
 // Creates the folder and every missing folder above it. True when the folder exists at the end;
 // otherwise false with `reason` set to the level that could not be made and the system's words
 // for why ("/a/b: Not a directory").

@@ -38,6 +38,19 @@ bool exists(const std::string& path) {
 
 bool create_directory(const std::string& path) { return ::mkdir(path.c_str(), 0777) == 0; }
 
+bool last_write_time(const std::string& path, uint64_t& time) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return false;
+    time = static_cast<uint64_t>(st.st_mtim.tv_sec) * 1000000000u + static_cast<uint64_t>(st.st_mtim.tv_nsec);
+    return true;
+}
+
+bool same_file(const std::string& a, const std::string& b) {
+    struct stat sa {}, sb {};
+    if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0) return false;
+    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
 std::vector<uint8_t> read_head(const std::string& path, size_t max_bytes) {
     // O_NONBLOCK: opening a FIFO must not wait for a writer.
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);

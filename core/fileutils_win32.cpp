@@ -45,6 +45,33 @@ bool exists(const std::string& path) {
     return GetFileAttributesW(text::to_wide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+bool last_write_time(const std::string& path, uint64_t& time) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExW(text::to_wide(path).c_str(), GetFileExInfoStandard, &data)) return false;
+    time = (static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
+    return true;
+}
+
+namespace {
+// Volume serial and file index: what names one file whatever the path.
+bool file_identity(const std::string& path, BY_HANDLE_FILE_INFORMATION& info) {
+    // Zero access with full sharing: a file open elsewhere can still be identified.
+    HANDLE h = CreateFileW(text::to_wide(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    const bool ok = GetFileInformationByHandle(h, &info) != 0;
+    CloseHandle(h);
+    return ok;
+}
+}  // namespace
+
+bool same_file(const std::string& a, const std::string& b) {
+    BY_HANDLE_FILE_INFORMATION ia{}, ib{};
+    if (!file_identity(a, ia) || !file_identity(b, ib)) return false;
+    return ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber && ia.nFileIndexHigh == ib.nFileIndexHigh &&
+           ia.nFileIndexLow == ib.nFileIndexLow;
+}
+
 bool create_directory(const std::string& path) {
     return CreateDirectoryW(text::to_wide(path).c_str(), nullptr) != 0;
 }

@@ -50,6 +50,16 @@ bool convert_one_tiff(const std::string& tiff_path, const std::string& pdf_path,
     return true;
 }
 
+bool is_fresh_pdf(const std::string& tiff_path, const std::string& pdf_path) {
+    uint64_t size = 0, tiff_time = 0, pdf_time = 0;
+    if (!fileutils::file_size(pdf_path, size) || size == 0) return false;
+    // A TIFF scanned again or edited after its conversion must not be sent with its old content.
+    if (fileutils::last_write_time(tiff_path, tiff_time) && fileutils::last_write_time(pdf_path, pdf_time) &&
+        tiff_time > pdf_time)
+        return false;
+    return true;
+}
+
 ConvertSummary convert_tiffs(const std::vector<std::string>& tiffs, const std::string& folder,
                              const ConvertCallbacks& cb, bool compact) {
     ConvertSummary summary;
@@ -75,8 +85,7 @@ ConvertSummary convert_tiffs(const std::vector<std::string>& tiffs, const std::s
         // Unknown content (an unreadable file, say) goes to the converter, which names the fault.
         const std::string out_name = converted_pdf_name(path);
         const std::string out_path = fileutils::join(out_dir, out_name);
-        uint64_t existing = 0;
-        if (fileutils::file_size(out_path, existing) && existing > 0) {
+        if (is_fresh_pdf(path, out_path)) {
             ++summary.already_converted;
             if (cb.add_file) cb.add_file(out_path);
             continue;

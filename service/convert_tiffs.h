@@ -1,6 +1,6 @@
 // The folder conversion behind "Converter TIFFs" and `dorvane convert FOLDER`: each TIFF of a
 // folder becomes a PDF in the folder's "dorvane_converted" folder, files that only carry a TIFF
-// extension are refused, and PDFs left by an earlier run are reused. The window's worker and the
+// extension are refused, and PDFs left by an earlier run are reused unless the TIFF is newer. The window's worker and the
 // command line drive the same loop through callbacks, so both show the same lines.
 //
 // Failure style: nothing throws; every file ends as converted, reused, not a TIFF or failed, and
@@ -41,6 +41,10 @@ std::string converted_pdf_name(const std::string& tiff_path);
 std::string no_tiff_message(const std::string& folder);
 // "Convertendo N TIFF(s) para PDF..."
 std::string convert_start_line(size_t tiff_count);
+
+// True when the PDF converted earlier from this TIFF can be reused: it is not empty and the TIFF
+// was not written after it.
+bool is_fresh_pdf(const std::string& tiff_path, const std::string& pdf_path);
 
 // Converts the files one by one into folder + separator + CONVERTED_FOLDER (created first; a
 // failure there shows up as failed conversions). Calls progress (i, N) before file i and (N, N)

@@ -121,3 +121,21 @@ TEST(ConvertCli, FolderLikeTheWindow) {
     EXPECT_EQ(none.status, 0);
     EXPECT_EQ(none.lines, (std::vector<std::string>{"Nenhum arquivo TIFF encontrado em:", "empty"}));
 }
+
+// The output must never replace its own input, and a missing output folder is named as such.
+TEST(ConvertCli, RefusesItsOwnInputAndNamesAMissingFolder) {
+    TempDir dir;
+    write_tiff(dir.file("in.tif"));
+    const auto tiff = testing_support::read_bytes(dir.file("in.tif"));
+    for (const char* same : {"in.tif -o in.tif", "in.tif -o ./in.tif", "../$(basename \"$PWD\")/in.tif -o in.tif"}) {
+        SCOPED_TRACE(same);
+        const CliRun r = dorvane(dir, same);
+        EXPECT_EQ(r.status, 64);
+        ASSERT_FALSE(r.lines.empty());
+        EXPECT_NE(r.lines[0].find("o PDF de saída seria o próprio TIFF de entrada"), std::string::npos) << r.lines[0];
+        EXPECT_EQ(testing_support::read_bytes(dir.file("in.tif")), tiff);
+    }
+    const CliRun missing = dorvane(dir, "in.tif -o nada/out.pdf");
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(missing.lines, (std::vector<std::string>{"[ERRO] in.tif — a pasta de saída não existe: nada"}));
+}

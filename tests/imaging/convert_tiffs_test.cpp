@@ -1,6 +1,8 @@
 // The folder conversion shared by "Converter TIFFs" and `dorvane convert FOLDER`, on real files.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
@@ -113,6 +115,26 @@ TEST(ConvertTiffs, SameOutputNameIsConvertedOnce) {
     EXPECT_EQ(s.converted, 1);
     EXPECT_EQ(s.already_converted, 1);
     EXPECT_EQ(rec.files.size(), 2u);
+}
+
+// A TIFF scanned again after its conversion is converted again; an untouched one is reused.
+TEST(ConvertTiffs, TiffNewerThanItsPdfIsConvertedAgain) {
+    TempDir dir;
+    write_bytes(dir.file("a.tif"), small_tiff());
+    const std::string pdf = sub(sub(dir.path(), "dorvane_converted"), "a.pdf");
+    ASSERT_EQ(dorvane::convert_tiffs({dir.file("a.tif")}, dir.path(), {}).converted, 1);
+    const auto old_pdf = testing_support::read_bytes(pdf);
+    ASSERT_EQ(dorvane::convert_tiffs({dir.file("a.tif")}, dir.path(), {}).already_converted, 1);
+
+    write_bytes(dir.file("a.tif"), tiff_builder::Builder().build({{tiff_builder::image(8, 1, 1, 1, 0), {{0x5A}}}}));
+    namespace fs = std::filesystem;
+    fs::last_write_time(fs::u8path(pdf), fs::last_write_time(fs::u8path(dir.file("a.tif"))) - std::chrono::hours(1));
+    Recorder rec;
+    const auto s = dorvane::convert_tiffs({dir.file("a.tif")}, dir.path(), rec.callbacks());
+    EXPECT_EQ(s.converted, 1);
+    EXPECT_EQ(s.already_converted, 0);
+    EXPECT_EQ(rec.files, std::vector<std::string>{pdf});
+    EXPECT_NE(testing_support::read_bytes(pdf), old_pdf);
 }
 
 TEST(ConvertTiffs, OutputFolderThatCannotBeCreatedFailsEachFile) {
