@@ -14,18 +14,20 @@ namespace {
 
 const char* const USAGE =
     "Uso: dorvane convert [--compact] ENTRADA.tif -o SAIDA.pdf\n"
-    "     dorvane convert [--compact] [PASTA]\n"
+    "     dorvane convert [--compact] [--recursive] [--quiet] [PASTA]\n"
     "\n"
     "Converte TIFF (fax e digitalizações) em PDF, sem falar com o serviço.\n"
     "Com -o, converte um arquivo. Sem -o, faz o que \"Converter TIFFs\" faz na janela: os TIFFs da\n"
     "PASTA (padrão: a pasta atual) e das subpastas diretas viram PDFs em PASTA/dorvane_converted;\n"
     "PDFs já convertidos antes são reaproveitados e arquivos que não são TIFF são pulados.\n"
     "\n"
-    "  -o, --output SAIDA.pdf   arquivo PDF a gravar (substitui um existente)\n"
+    "  -o, --output SAIDA.pdf   arquivo PDF a gravar (substitui um existente, nunca o próprio TIFF)\n"
     "      --compact            PDF compacto: página no tamanho real (resolução do TIFF) e imagem\n"
     "                           comprimida (fax em CCITT G4, cinza e cor em Flate). Sem esta\n"
     "                           opção, um PDF que passaria do limite de envio (50 MB) também é\n"
     "                           gravado compacto, e a linha [OK] diz \"compactado\".\n"
+    "      --recursive          varre a PASTA em todos os níveis (exceto as pastas de saída)\n"
+    "      --quiet              mostra só erros, avisos e o resumo\n"
     "\n"
     "Saída: 0 tudo convertido, 1 algum arquivo com erro ou pulado, 64 uso incorreto.\n";
 
@@ -37,8 +39,7 @@ int convert_one(const std::string& in, const std::string& out, bool compact) {
         cli::log_line("[PULADO] " + name + " — na verdade é " + fileutils::format_name(format) + ", não TIFF.");
         return cli::EXIT_SOME_FAILED;
     }
-    const size_t cut = out.find_last_of("\\/");
-    const std::string out_folder = cut == std::string::npos ? std::string() : out.substr(0, cut == 0 ? 1 : cut);
+    const std::string out_folder = fileutils::dir_name(out);
     if (!out_folder.empty() && !fileutils::is_directory(out_folder)) {
         cli::log_line("[ERRO] " + name + " — a pasta de saída não existe: " + out_folder);
         return cli::EXIT_SOME_FAILED;
@@ -49,9 +50,18 @@ int convert_one(const std::string& in, const std::string& out, bool compact) {
     return ok ? cli::EXIT_OK : cli::EXIT_SOME_FAILED;
 }
 
-int convert_folder(std::string folder, bool compact) {
+int convert_folder(std::string folder, bool compact, bool recursive) {
     if (folder.empty()) folder = fileutils::current_dir();
-    const std::vector<std::string> tiffs = dorvane::find_tiffs(folder);
+    const std::vector<std::string> TIFF_EXTENSIONS = {".tif", ".tiff"};
+    const std::vector<std::string> tiffs =
+        recursive ? fileutils::scan_tree(folder, TIFF_EXTENSIONS) : dorvane::find_tiffs(folder);
+    if (!recursive) {
+        const size_t deeper = fileutils::scan_tree(folder, TIFF_EXTENSIONS).size() - tiffs.size();
+        if (deeper > 0) {
+            cli::log_line("[AVISO] " + std::to_string(deeper) +
+                          " TIFF(s) em subpastas mais profundas ficaram de fora — use --recursive para incluí-los.");
+        }
+    }
     if (tiffs.empty()) {
         // The window's two-line box text, one log line each (a log line never holds a line break).
         const std::string message = dorvane::no_tiff_message(folder);
@@ -72,10 +82,12 @@ int convert_folder(std::string folder, bool compact) {
 }
 
 int run_convert(const std::vector<std::string>& args) {
-    static const std::vector<cli::OptionSpec> specs = {{"-o", true}, {"--output", true}, {"--compact", false}};
+    static const std::vector<cli::OptionSpec> specs = {
+        {"-o", true}, {"--output", true}, {"--compact", false}, {"--recursive", false}, {"--quiet", false}};
     cli::ParsedArgs parsed;
     std::string error;
     if (!cli::parse_args(args, specs, parsed, error)) return cli::usage_error("convert", error);
+    cli::set_quiet(parsed.has("--quiet"));
     if (parsed.help) {
         std::fputs(USAGE, stdout);
         return cli::EXIT_OK;
@@ -96,7 +108,8 @@ int run_convert(const std::vector<std::string>& args) {
     if (!parsed.positional.empty() && !fileutils::is_directory(parsed.positional[0]))
         return cli::usage_error("convert", "não é uma pasta: " + parsed.positional[0] +
                                                " (para um arquivo, use -o SAIDA.pdf)");
-    return convert_folder(parsed.positional.empty() ? std::string() : parsed.positional[0], compact);
+    return convert_folder(parsed.positional.empty() ? std::string() : parsed.positional[0], compact,
+                          parsed.has("--recursive"));
 }
 
 const cli::Registrar registrar({"convert", "converte TIFFs em PDF (um arquivo ou uma pasta)", &run_convert});

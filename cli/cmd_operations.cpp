@@ -16,12 +16,13 @@
 namespace {
 
 const char* const USAGE =
-    "Uso: dorvane operations [--url URL] [--key CHAVE] [--json]\n"
+    "Uso: dorvane operations [--url URL] [--key CHAVE | --key-file ARQUIVO] [--json]\n"
     "\n"
     "Confere a API Key e lista o catálogo de operações do serviço: código, nome e custo em créditos.\n"
     "\n"
     "  --url URL     URL do serviço (padrão: DORVANE_URL ou https://api.dorvane.com.br)\n"
     "  --key CHAVE   API Key (padrão: DORVANE_API_KEY)\n"
+    "  --key-file ARQUIVO  lê a API Key da primeira linha do ARQUIVO (\"-\": da entrada padrão)\n"
     "  --json        imprime o catálogo em JSON\n"
     "\n"
     "Saída: 0 catálogo listado, 2 chave recusada ou serviço inacessível, 64 uso incorreto.\n";
@@ -69,10 +70,12 @@ std::string catalogue_json(const std::vector<dorvane::Operation>& operations) {
 }
 
 int run_operations(const std::vector<std::string>& args) {
-    static const std::vector<cli::OptionSpec> specs = {{"--url", true}, {"--key", true}, {"--json", false}};
+    static const std::vector<cli::OptionSpec> specs = {
+        {"--url", true}, {"--key", true}, {"--key-file", true}, {"--json", false}};
     cli::ParsedArgs parsed;
     std::string error;
     if (!cli::parse_args(args, specs, parsed, error)) return cli::usage_error("operations", error);
+    if (!cli::load_key_file(parsed, error)) return cli::usage_error("operations", error);
     if (parsed.help) {
         std::fputs(USAGE, stdout);
         return cli::EXIT_OK;

@@ -20,10 +20,12 @@
 #include "cli/commands.h"
 #include "cli/common.h"
 #include "core/fileutils.h"
+#include "core/json.h"
 #include "core/text.h"
 #include "files/scan.h"
 #include "service/api_client.h"
 #include "service/batch_uploader.h"
+#include "service/convert_tiffs.h"
 #include "service/send_text.h"
 
 #ifdef _WIN32
@@ -35,19 +37,27 @@
 namespace {
 
 const char* const USAGE =
-    "Uso: dorvane send --operation CÓDIGO [--url URL] [--key CHAVE] [--await] [--results-dir PASTA]\n"
-    "                  [--resend] [--parallel N] [--yes] CAMINHO...\n"
+    "Uso: dorvane send --operation CÓDIGO [--url URL] [--key CHAVE | --key-file ARQUIVO] [--await]\n"
+    "                  [--results-dir PASTA] [--recursive] [--convert] [--quiet] [--json] [--resend]\n"
+    "                  [--parallel N] [--yes] CAMINHO...\n"
     "\n"
     "Envia arquivos para uma operação do serviço, um de cada vez (ou N com --parallel), como \"Enviar\n"
     "todos\" na janela. Arquivos que um envio anterior já entregou para a operação são pulados.\n"
     "Cada CAMINHO é um arquivo ou uma pasta; uma pasta é varrida como \"Buscar\" faz (PDF, PNG e JPEG\n"
-    "nela e nas subpastas diretas, incluindo os PDFs convertidos).\n"
+    "nela e nas subpastas diretas, incluindo os PDFs convertidos). Um arquivo vale pelo conteúdo: PDF,\n"
+    "PNG e JPEG vão como estão, um TIFF é convertido antes (em dorvane_converted ao lado dele) e o\n"
+    "resto fica de fora, sem ser contado nem cobrado.\n"
     "\n"
     "  --operation CÓDIGO   código da operação (veja \"dorvane operations\")\n"
     "  --url URL            URL do serviço (padrão: DORVANE_URL ou https://api.dorvane.com.br)\n"
     "  --key CHAVE          API Key (padrão: DORVANE_API_KEY)\n"
+    "  --key-file ARQUIVO   lê a API Key da primeira linha do ARQUIVO (\"-\": da entrada padrão)\n"
     "  --await              aguarda o resultado de cada documento (modo síncrono)\n"
-    "  --results-dir PASTA  pasta onde fica dorvane_results (padrão: a pasta atual)\n"
+    "  --results-dir PASTA  pasta onde fica dorvane_results (padrão: a pasta atual; criada se faltar)\n"
+    "  --recursive          varre as pastas em todos os níveis (exceto as pastas de saída)\n"
+    "  --convert            converte antes os TIFFs das pastas e envia os PDFs\n"
+    "  --quiet              mostra só erros, avisos e o resumo\n"
+    "  --json               no fim, um objeto JSON na saída padrão com as contagens e cada arquivo\n"
     "  --resend             envia de novo também os arquivos que um envio anterior já entregou\n"
     "                       para esta operação (por padrão eles são pulados)\n"
     "  --parallel N         envia até N arquivos ao mesmo tempo (1 a 8; padrão: 1)\n"
@@ -59,6 +69,7 @@ const char* const USAGE =
     "130 cancelado, 64 uso incorreto.\n";
 
 const std::vector<std::string> DOCUMENT_EXTENSIONS = {".pdf", ".png", ".jpg", ".jpeg"};
+const std::vector<std::string> TIFF_EXTENSIONS = {".tif", ".tiff"};
 
 std::atomic<int> g_interrupts{0};
 
@@ -156,22 +167,110 @@ void add_unique(std::vector<std::string>& list, std::set<std::string>& seen, con
     if (seen.insert(path).second) list.push_back(path);
 }
 
-// Files as given; folders scanned like the window's "Buscar". A path that does not exist is kept,
-// so the engine reports it as skipped like any other unusable file.
-std::vector<std::string> gather_files(const std::vector<std::string>& paths) {
+struct Gathered {
     std::vector<std::string> files;
+    int left_out = 0;  // files named directly that will not be sent
+};
+
+// What one TIFF becomes: its PDF in dorvane_converted beside it, converted now or reused when
+// fresh, exactly as `dorvane convert FOLDER` makes it. Empty when the conversion failed.
+std::string pdf_of_tiff(const std::string& tiff) {
+    std::string folder = fileutils::dir_name(tiff);
+    if (folder.empty()) folder = fileutils::current_dir();
+    std::string pdf;
+    dorvane::ConvertCallbacks cb;
+    cb.log = cli::log_line;
+    cb.add_file = [&pdf](const std::string& p) { pdf = p; };
+    (void)dorvane::convert_tiffs({tiff}, folder, cb);
+    return pdf;
+}
+
+// Folders are scanned like the window's "Buscar" (every level with --recursive; with --convert
+// their TIFFs are converted first). Files named directly are judged by content, as the window's
+// file dialog and scan are: documents go as they are, a TIFF goes as its PDF, and anything else
+// is left out here, before the confirmation, so it is neither counted nor charged.
+Gathered gather_files(const std::vector<std::string>& paths, bool recursive, bool convert) {
+    Gathered g;
     std::set<std::string> seen;
     for (const auto& p : paths) {
-        if (!fileutils::is_directory(p)) {
-            add_unique(files, seen, p);
+        if (fileutils::is_directory(p)) {
+            cli::log_line("Varrendo " + p + " ...");
+            auto scan = [&](const std::vector<std::string>& ext) {
+                return recursive ? fileutils::scan_tree(p, ext) : fileutils::scan_directory(p, ext, 1);
+            };
+            const std::vector<std::string> tiffs = scan(TIFF_EXTENSIONS);
+            if (convert && !tiffs.empty()) {
+                cli::log_line(dorvane::convert_start_line(tiffs.size()));
+                dorvane::ConvertCallbacks cb;
+                cb.log = cli::log_line;
+                const dorvane::ConvertSummary s = dorvane::convert_tiffs(tiffs, p, cb);
+                if (s.failed > 0) cli::log_line("[AVISO] " + std::to_string(s.failed) + " falha(s) na conversão.");
+            }
+            const auto found = scan(DOCUMENT_EXTENSIONS);
+            cli::log_line("[OK] " + std::to_string(found.size()) + " arquivo(s) PDF/PNG/JPEG.");
+            if (!recursive) {
+                const size_t deeper = fileutils::scan_tree(p, DOCUMENT_EXTENSIONS).size() - found.size();
+                if (deeper > 0) {
+                    cli::log_line("[AVISO] " + std::to_string(deeper) +
+                                  " arquivo(s) em subpastas mais profundas ficaram de fora — use --recursive para "
+                                  "incluí-los.");
+                }
+            }
+            if (!convert && !tiffs.empty()) {
+                cli::log_line("Encontrados também " + std::to_string(tiffs.size()) + " TIFF(s) — use \"dorvane convert " +
+                              p + "\" ou --convert para incluí-los no envio.");
+            }
+            for (const auto& f : found) add_unique(g.files, seen, f);
             continue;
         }
-        cli::log_line("Varrendo " + p + " ...");
-        const auto found = fileutils::scan_directory(p, DOCUMENT_EXTENSIONS, 1);
-        cli::log_line("[OK] " + std::to_string(found.size()) + " arquivo(s) PDF/PNG/JPEG.");
-        for (const auto& f : found) add_unique(files, seen, f);
+        const std::string name = fileutils::base_name(p);
+        uint64_t size = 0;
+        if (!fileutils::file_size(p, size) || size == 0) {
+            cli::log_line("[PULADO] " + name + " — arquivo vazio ou inacessível");
+            ++g.left_out;
+            continue;
+        }
+        const fileutils::FileFormat format = fileutils::detect_format(p);
+        if (fileutils::is_document(format)) {
+            add_unique(g.files, seen, p);
+        } else if (format == fileutils::FileFormat::Tiff) {
+            const std::string pdf = pdf_of_tiff(p);
+            if (pdf.empty()) {
+                ++g.left_out;
+            } else {
+                add_unique(g.files, seen, pdf);
+            }
+        } else {
+            cli::log_line("[PULADO] " + name + " — formato não suportado (" + fileutils::format_name(format) + ")");
+            ++g.left_out;
+        }
     }
-    return files;
+    return g;
+}
+
+// --json: one object for scripts, with the counts, the results files (null when not written) and
+// every file's record as the results log has it.
+std::string batch_json(const dorvane::BatchUploader::Summary& s, const std::vector<dorvane::UploadOutcome>& outcomes,
+                       int left_out) {
+    json::Object o;
+    o["total"] = static_cast<int>(s.total);
+    o["succeeded"] = static_cast<int>(s.succeeded);
+    o["failed"] = static_cast<int>(s.failed);
+    o["skipped"] = static_cast<int>(s.skipped);
+    o["left_out"] = left_out;
+    o["cancelled"] = s.cancelled;
+    o["stopped"] = s.stopped;
+    o["stop_reason"] = s.stop_reason;
+    json::Object results;
+    const bool saved = s.results_saved && s.results_path.size() > 6;
+    results["jsonl"] = saved ? json::Value(s.results_path) : json::Value();
+    results["json"] =
+        saved ? json::Value(s.results_path.substr(0, s.results_path.size() - 6) + ".json") : json::Value();
+    o["results"] = std::move(results);
+    json::Array files;
+    for (const auto& outcome : outcomes) files.push_back(outcome.to_json());
+    o["files"] = std::move(files);
+    return json::stringify(json::Value(std::move(o)), 0);
 }
 
 bool parse_pause(const std::string& text, int& ms) {
@@ -201,11 +300,12 @@ void print_block(const std::string& text) {
     std::fflush(stderr);
 }
 
-int exit_status(const dorvane::BatchUploader::Summary& s, bool interrupted) {
+int exit_status(const dorvane::BatchUploader::Summary& s, bool interrupted, int left_out) {
     if (s.stopped) return cli::EXIT_STOPPED;
     if (s.cancelled || (interrupted && s.succeeded + s.already_sent < s.total)) return cli::EXIT_CANCELLED;
     // A batch that left no record is never a full success.
-    return s.succeeded + s.already_sent == s.total && s.results_saved ? cli::EXIT_OK : cli::EXIT_SOME_FAILED;
+    return s.succeeded + s.already_sent == s.total && s.results_saved && left_out == 0 ? cli::EXIT_OK
+                                                                                     : cli::EXIT_SOME_FAILED;
 }
 
 // The refusal when no results file can be made: the operator must never pay for a batch that
@@ -234,13 +334,16 @@ int refuse_without_results(const std::string& path, const std::string& reason) {
 
 int run_send(const std::vector<std::string>& args) {
     static const std::vector<cli::OptionSpec> specs = {
-        {"--operation", true}, {"--url", true},  {"--key", true},      {"--await", false},
-        {"--results-dir", true}, {"--yes", false}, {"--resend", false}, {"--parallel", true},
+        {"--operation", true}, {"--url", true},     {"--key", true},     {"--key-file", true}, {"--await", false},
+        {"--results-dir", true}, {"--yes", false},   {"--quiet", false},  {"--json", false},    {"--recursive", false},
+        {"--convert", false},  {"--resend", false}, {"--parallel", true},
         {"--pause-ms", true},  // --pause-ms: benchmarks only
     };
     cli::ParsedArgs parsed;
     std::string error;
     if (!cli::parse_args(args, specs, parsed, error)) return cli::usage_error("send", error);
+    if (!cli::load_key_file(parsed, error)) return cli::usage_error("send", error);
+    cli::set_quiet(parsed.has("--quiet"));
     if (parsed.help) {
         std::fputs(USAGE, stdout);
         return cli::EXIT_OK;
@@ -262,7 +365,13 @@ int run_send(const std::vector<std::string>& args) {
         parallel = text[0] - '0';
     }
 
-    std::vector<std::string> files = gather_files(parsed.positional);
+    const Gathered gathered = gather_files(parsed.positional, parsed.has("--recursive"), parsed.has("--convert"));
+    const std::vector<std::string>& files = gathered.files;
+    if (gathered.left_out > 0) {
+        cli::log_line("[AVISO] " + std::to_string(gathered.left_out) +
+                      " arquivo(s) nomeado(s) ficaram de fora (formato não suportado, vazio ou falha na conversão) "
+                      "— não serão enviados nem cobrados.");
+    }
     if (files.empty()) {
         print_block("Não há arquivos para enviar.");
         return cli::EXIT_SOME_FAILED;
@@ -303,7 +412,8 @@ int run_send(const std::vector<std::string>& args) {
     dorvane::Operation shown = operation;  // the service's words, made safe for the terminal
     shown.name = text::display_safe(shown.name);
     shown.code = text::display_safe(shown.code);
-    print_block(dorvane::confirmation_text(n, shown, await_result, already_sent));
+    if (!cli::quiet() || !parsed.has("--yes"))
+        print_block(dorvane::confirmation_text(n, shown, await_result, already_sent));
     if (!parsed.has("--yes")) {
         if (!cli::interactive()) {
             std::fputs("Sem terminal para confirmar: use --yes para enviar sem pergunta.\n", stderr);
@@ -322,8 +432,10 @@ int run_send(const std::vector<std::string>& args) {
     options.delay_between_files_ms = pause_ms;
     options.parallel = parallel;
 
-    Console console(stderr_is_terminal());
+    Console console(stderr_is_terminal() && !cli::quiet());
+    std::vector<dorvane::UploadOutcome> outcomes;  // for --json; the engine reports one file at a time
     dorvane::BatchCallbacks callbacks;
+    callbacks.file_done = [&](const dorvane::UploadOutcome& o) { outcomes.push_back(o); };
     callbacks.log = [&](const std::string& line) { console.log(line); };
     callbacks.status = [&](const std::string& text) { console.status(text); };
     callbacks.progress = [&](int done, int total) { console.progress(done, total); };
@@ -371,10 +483,12 @@ int run_send(const std::vector<std::string>& args) {
 
     cli::log_line(dorvane::summary_line(summary));
     cli::log_line(dorvane::results_closing_line(summary));
-    std::fputs((dorvane::finished_status(summary) + "\n").c_str(), stdout);
+    const std::string out =
+        parsed.has("--json") ? batch_json(summary, outcomes, gathered.left_out) : dorvane::finished_status(summary);
+    std::fwrite((out + "\n").data(), 1, out.size() + 1, stdout);
     std::fflush(stdout);
     if (summary.stopped) print_block(dorvane::stopped_message(summary.stop_reason));
-    return exit_status(summary, g_interrupts.load() > 0);
+    return exit_status(summary, g_interrupts.load() > 0, gathered.left_out);
 }
 
 const cli::Registrar registrar({"send", "envia arquivos para uma operação do serviço", &run_send});

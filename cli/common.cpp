@@ -1,6 +1,9 @@
 #include "cli/common.h"
 
+#include <atomic>
 #include <cstdio>
+#include <cstring>
+#include <iostream>
 #include <cstdlib>
 #include <mutex>
 
@@ -115,8 +118,51 @@ std::string resolve_key(const ParsedArgs& args) {
     return key;
 }
 
+namespace {
+std::atomic<bool> g_quiet{false};
+
+// What --quiet keeps: errors, warnings, files left out, and how the run ended.
+bool shown_when_quiet(const std::string& message) {
+    for (const char* tag : {"[ERRO]", "[AVISO]", "[PULADO]", "[PARADA]", "[CANCELADO]", "[FIM]", "Resultados salvos em "}) {
+        if (message.compare(0, std::strlen(tag), tag) == 0) return true;
+    }
+    return false;
+}
+}  // namespace
+
+void set_quiet(bool q) { g_quiet.store(q); }
+bool quiet() { return g_quiet.load(); }
+
+bool load_key_file(ParsedArgs& args, std::string& error) {
+    if (!args.has("--key-file")) return true;
+    const std::string path = args.value("--key-file");
+    std::string content;
+    if (path == "-") {
+        std::getline(std::cin, content);
+    } else {
+        const std::vector<uint8_t> bytes = text::read_all(path);
+        if (bytes.empty()) {
+            error = "não foi possível ler a API Key de " + path + " (arquivo vazio ou inacessível)";
+            return false;
+        }
+        content.assign(bytes.begin(), bytes.end());
+    }
+    const size_t end_of_line = content.find_first_of("\r\n");
+    if (end_of_line != std::string::npos) content.erase(end_of_line);
+    const size_t first = content.find_first_not_of(" \t");
+    const size_t last = content.find_last_not_of(" \t");
+    content = first == std::string::npos ? std::string() : content.substr(first, last - first + 1);
+    if (content.empty()) {
+        error = "nenhuma API Key em " + (path == "-" ? std::string("entrada padrão") : path);
+        return false;
+    }
+    args.values["--key"] = content;
+    return true;
+}
+
 // Log lines carry the service's texts and file names: made safe here, once, for every command.
 void log_line(const std::string& message) {
+    if (quiet() && !shown_when_quiet(message)) return;
     write_stderr("[" + sys::local_time("%H:%M:%S") + "] " + text::display_safe(message) + "\n");
 }
 

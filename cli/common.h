@@ -50,6 +50,15 @@ std::string resolve_url(const ParsedArgs& args);
 // --key, else DORVANE_API_KEY; empty when neither is set.
 std::string resolve_key(const ParsedArgs& args);
 
+// --quiet: from then on log_line shows only errors, warnings, skipped files and the closing lines.
+void set_quiet(bool quiet);
+bool quiet();
+
+// --key-file PATH, or "-" for standard input: the key is the file's first line (blanks and line
+// ends around it removed), stored as the value of --key, so that the key never has to appear in
+// the process list. False with `error` set when the file cannot be read or holds no key.
+[[nodiscard]] bool load_key_file(ParsedArgs& args, std::string& error);
+
 // "[HH:MM:SS] " + message + "\n" on stderr, local time, one write per line (safe from threads).
 // The message is shown through text::display_safe: no control character reaches the terminal.
 void log_line(const std::string& message);

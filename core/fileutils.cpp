@@ -24,6 +24,12 @@ std::string base_name(const std::string& path) {
     return cut == std::string::npos ? path : path.substr(cut + 1);
 }
 
+std::string dir_name(const std::string& path) {
+    const size_t cut = path.find_last_of("\\/");
+    if (cut == std::string::npos) return {};
+    return path.substr(0, cut == 0 ? 1 : cut);
+}
+
 bool create_directories(const std::string& path, std::string& reason) {
     std::string p = path;
     // "a/b/" names the same folder as "a/b"; a root ("/", "C:\\") keeps its separator.

@@ -28,6 +28,10 @@ std::string join(const std::string& dir, const std::string& name);
 // The part after the last '\\' or '/'; the whole path when it has neither.
 std::string base_name(const std::string& path);
 
+// The folder part: everything before the last '\\' or '/' ("/" for "/x"); empty when the path
+// has no separator.
+std::string dir_name(const std::string& path);
+
 // Size of a regular file. False when the path cannot be queried; folders report size 0.
 bool file_size(const std::string& path, uint64_t& size);
 bool is_directory(const std::string& path);

@@ -78,6 +78,34 @@ std::vector<std::string> scan_directory(const std::string& folder, const std::ve
     return found;
 }
 
+namespace {
+// Deep enough for any real folder tree, and a bound when links make a folder its own descendant.
+constexpr int MAX_TREE_LEVELS = 32;
+
+void scan_below(const std::string& folder, const std::vector<std::string>& extensions, int level,
+                std::vector<std::string>& out) {
+    if (level > MAX_TREE_LEVELS) return;
+    for (const std::string& sub : list_subdirs(folder)) {
+        const std::string name = base_name(sub);
+        if (name == CONVERTED_FOLDER || name == RESULTS_FOLDER) continue;
+        scan_folder_for(sub, extensions, out);
+        scan_below(sub, extensions, level + 1, out);
+    }
+}
+}  // namespace
+
+std::vector<std::string> scan_tree(const std::string& folder, const std::vector<std::string>& extensions) {
+    std::vector<std::string> found = scan_directory(folder, extensions, 1);
+    scan_below(folder, extensions, 1, found);
+    std::sort(found.begin(), found.end());
+    found.erase(std::unique(found.begin(), found.end()), found.end());
+    return found;
+}
+
+bool is_document(FileFormat format) {
+    return format == FileFormat::Pdf || format == FileFormat::Png || format == FileFormat::Jpeg;
+}
+
 FileFormat detect_format(const std::string& path) {
     const std::vector<uint8_t> head = read_head(path, 16);
     if (head.size() < 4) return FileFormat::Unknown;

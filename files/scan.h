@@ -29,7 +29,13 @@ void scan_folder_for(const std::string& folder, const std::vector<std::string>& 
                      std::vector<std::string>& out);
 std::vector<std::string> list_subdirs(const std::string& folder);
 
+// scan_directory without its depth limit: subfolders at every level (the output folders excluded
+// wherever they are), plus the converted PDFs as scan_directory adds them. Sorted, no duplicates.
+std::vector<std::string> scan_tree(const std::string& folder, const std::vector<std::string>& extensions);
+
 FileFormat detect_format(const std::string& path);
+// PDF, PNG and JPEG: what goes to the service as it is (a TIFF is converted first).
+bool is_document(FileFormat format);
 // "PDF", "TIFF", "PNG", "JPEG", "BMP"; "Desconhecido" for anything else.
 std::string format_name(FileFormat format);
 

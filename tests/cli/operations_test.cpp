@@ -183,7 +183,7 @@ TEST_F(OperationsCommandTest, UsageErrorsExit64WithoutContactingTheService) {
 TEST_F(OperationsCommandTest, HelpIsPrintedOnStdout) {
     RunResult r = dorvane({"--help"});
     EXPECT_EQ(r.exit_code, 0);
-    EXPECT_EQ(r.out.rfind("Uso: dorvane operations [--url URL] [--key CHAVE] [--json]\n", 0), 0u);
+    EXPECT_EQ(r.out.rfind("Uso: dorvane operations [--url URL] [--key CHAVE | --key-file ARQUIVO] [--json]\n", 0), 0u);
     RunResult top = run_program({bin_path("dorvane"), "--help"});
     EXPECT_EQ(top.exit_code, 0);
     EXPECT_NE(top.out.find("  operations   confere a API Key e lista as operações do serviço\n"), std::string::npos);

@@ -8,12 +8,14 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <chrono>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "core/fileutils.h"
+#include "imaging/tiff_builder.h"
 #include "support/support.h"
 #include "support/test_server.h"
 
@@ -192,8 +194,9 @@ TEST_F(SendCommandTest, SendsFilesAndScannedFolders) {
 TEST_F(SendCommandTest, SkippedFileGivesStatusOne) {
     const Outcome r = run({"--yes", file("a.pdf"), file("vazio.pdf", "")});
     EXPECT_EQ(r.status, 1) << r.err;
-    EXPECT_EQ(r.out, "Concluído: 1/2 enviado(s)\n");
-    EXPECT_TRUE(contains(r.err, "] [PULADO] [2/2] vazio.pdf — arquivo vazio ou inacessível\n")) << r.err;
+    // Left out before the confirmation, so never counted in the batch.
+    EXPECT_EQ(r.out, "Concluído: 1/1 enviado(s)\n");
+    EXPECT_TRUE(contains(r.err, "] [PULADO] vazio.pdf — arquivo vazio ou inacessível\n")) << r.err;
 }
 
 TEST_F(SendCommandTest, EmptyFolderSendsNothing) {
@@ -341,6 +344,101 @@ TEST_F(SendCommandTest, HostileServiceTextsReachTheTerminalEscaped) {
     EXPECT_TRUE(contains(r.err, "] [ERRO] [1/2] a.pdf — resposta inválida: resposta sem taskId\n")) << r.err;
     EXPECT_TRUE(contains(r.err, "] [ERRO] [2/2] b.pdf — HTTP 400 — \\x1b[31mruim\\x00\\x07\\x0d\\x0a\\u009b\n"))
         << r.err;
+}
+
+std::vector<std::string> uploaded_names(const testing_support::TestServer& server) {
+    std::vector<std::string> names;
+    for (const auto& req : server.requests()) {
+        std::vector<testing_support::FormPart> parts;
+        if (req.method != "POST" || !testing_support::parse_multipart(req.header("Content-Type"), req.body, parts))
+            continue;
+        for (const auto& part : parts)
+            if (part.name == "file") names.push_back(part.filename + (part.data.rfind("%PDF", 0) == 0 ? ":pdf" : ""));
+    }
+    return names;
+}
+
+std::vector<uint8_t> small_tiff() {
+    return tiff_builder::Builder().build({{tiff_builder::image(8, 1, 1, 1, 0), {{0x5A}}}});
+}
+
+// Files named directly go by content: a TIFF arrives as its PDF, a text file or a program is never
+// uploaded, and the confirmation counts only what will be sent.
+TEST_F(SendCommandTest, NamedFilesAreJudgedByContent) {
+    const std::string tif = docs.file("scan.tif");
+    testing_support::write_bytes(tif, small_tiff());
+    const Outcome r = run({"--yes", file("a.pdf"), file("notes.txt", "texto"), file("prog.exe", "MZ\x90\x00 exe"),
+                           tif, file("falso.pdf", "")});
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_EQ(uploaded_names(server), (std::vector<std::string>{"a.pdf:pdf", "scan.pdf:pdf"}));
+    EXPECT_TRUE(contains(r.err, "] [PULADO] notes.txt — formato não suportado (Desconhecido)\n")) << r.err;
+    EXPECT_TRUE(contains(r.err, "] [PULADO] falso.pdf — arquivo vazio ou inacessível\n")) << r.err;
+    EXPECT_TRUE(contains(r.err, "] [AVISO] 3 arquivo(s) nomeado(s) ficaram de fora")) << r.err;
+    EXPECT_TRUE(contains(r.err, "\nEnviar 2 arquivo(s)?")) << r.err;
+    EXPECT_TRUE(fileutils::exists(fileutils::join(docs.file("dorvane_converted"), "scan.pdf")));
+}
+
+// A folder: deeper files are counted and left out unless --recursive; TIFFs get a hint, or are
+// converted first with --convert.
+TEST_F(SendCommandTest, FolderDepthAndTiffs) {
+    const std::string root = docs.file("pasta");
+    const std::string deep = fileutils::join(fileutils::join(root, "a"), "b");
+    ASSERT_TRUE(fileutils::create_directory(root));
+    ASSERT_TRUE(fileutils::create_directory(fileutils::join(root, "a")));
+    ASSERT_TRUE(fileutils::create_directory(deep));
+    testing_support::write_text(fileutils::join(root, "top.pdf"), "%PDF top");
+    testing_support::write_text(fileutils::join(deep, "fundo.pdf"), "%PDF fundo");
+    testing_support::write_bytes(fileutils::join(root, "fax.tif"), small_tiff());
+    struct Case {
+        std::vector<std::string> flags;
+        std::vector<std::string> sent;
+        std::vector<std::string> lines;
+    } cases[] = {
+        {{},
+         {"top.pdf:pdf"},
+         {"] [AVISO] 1 arquivo(s) em subpastas mais profundas ficaram de fora — use --recursive para incluí-los.\n",
+          "] Encontrados também 1 TIFF(s) — use \"dorvane convert " + root + "\" ou --convert para incluí-los no envio.\n"}},
+        {{"--recursive", "--convert"}, {"fundo.pdf:pdf", "fax.pdf:pdf", "top.pdf:pdf"}, {"] [OK] fax.tif → fax.pdf\n"}},
+    };
+    for (const Case& c : cases) {
+        const size_t before = uploaded_names(server).size();
+        std::vector<std::string> args = c.flags;
+        args.insert(args.end(), {"--yes", root});
+        const Outcome r = run(args);
+        EXPECT_EQ(r.status, 0) << r.err;
+        const auto all = uploaded_names(server);
+        EXPECT_EQ(std::vector<std::string>(all.begin() + static_cast<long>(before), all.end()), c.sent);
+        for (const auto& line : c.lines) EXPECT_TRUE(contains(r.err, line)) << r.err;
+    }
+}
+
+// For scripts: the key from a file, only errors and the summary on stderr, one strict JSON object
+// on stdout.
+TEST_F(SendCommandTest, QuietJsonAndKeyFile) {
+    const std::string key = out_dir.file("chave.txt");
+    testing_support::write_text(key, "  k  \r\nlixo\n");
+    const Outcome r = run({"--url", server.url(), "--key-file", key, "--operation", "ocr", "--results-dir", results,
+                           "--pause-ms", "0", "--quiet", "--json", "--yes", file("a.pdf"), file("b.txt", "x")},
+                          false);
+    EXPECT_EQ(r.status, 1) << r.err;
+    for (const auto& req : server.requests()) EXPECT_EQ(req.header("x-api-key"), "k");
+    EXPECT_FALSE(contains(r.err, "[ENVIO]")) << r.err;
+    EXPECT_FALSE(contains(r.err, "Enviar 1 arquivo(s)?")) << r.err;
+    EXPECT_TRUE(contains(r.err, "] [FIM] 1 enviado(s), 0 com erro, 0 pulado(s) de 1.\n")) << r.err;
+    const std::string py =
+        "import json,sys\n"
+        "d=json.loads(open(sys.argv[1]).read())\n"
+        "assert open(d['results']['jsonl']).read().count('\\n')==1\n"
+        "print(d['total'],d['succeeded'],d['left_out'],d['files'][0]['taskId'],d['results']['json'][-5:])\n";
+    testing_support::write_text(out_dir.file("check.py"), py);
+    const std::string cmd = "python3 " + out_dir.file("check.py") + " " + out_dir.file("stdout.txt") + " > " +
+                            out_dir.file("py.txt") + " 2>&1";
+    EXPECT_EQ(std::system(cmd.c_str()), 0) << read_text(out_dir.file("py.txt")) << r.out;
+    EXPECT_EQ(read_text(out_dir.file("py.txt")), "1 1 1 t-1 .json\n");
+
+    testing_support::write_text(key, "\n");
+    EXPECT_EQ(run({"--url", server.url(), "--key-file", key, "--operation", "ocr", "--yes", file("a.pdf")}, false).status,
+              64);
 }
 
 }  // namespace
