@@ -257,6 +257,7 @@ std::string batch_json(const dorvane::BatchUploader::Summary& s, const std::vect
     o["succeeded"] = static_cast<int>(s.succeeded);
     o["failed"] = static_cast<int>(s.failed);
     o["skipped"] = static_cast<int>(s.skipped);
+    o["already_sent"] = static_cast<int>(s.already_sent);
     o["left_out"] = left_out;
     o["cancelled"] = s.cancelled;
     o["stopped"] = s.stopped;

@@ -398,7 +398,7 @@ TEST_F(SendCommandTest, FolderDepthAndTiffs) {
          {"top.pdf:pdf"},
          {"] [AVISO] 1 arquivo(s) em subpastas mais profundas ficaram de fora — use --recursive para incluí-los.\n",
           "] Encontrados também 1 TIFF(s) — use \"dorvane convert " + root + "\" ou --convert para incluí-los no envio.\n"}},
-        {{"--recursive", "--convert"}, {"fundo.pdf:pdf", "fax.pdf:pdf", "top.pdf:pdf"}, {"] [OK] fax.tif → fax.pdf\n"}},
+        {{"--recursive", "--convert", "--resend"}, {"fundo.pdf:pdf", "fax.pdf:pdf", "top.pdf:pdf"}, {"] [OK] fax.tif → fax.pdf\n"}},
     };
     for (const Case& c : cases) {
         const size_t before = uploaded_names(server).size();
