@@ -89,13 +89,19 @@ void add_decoded(uint64_t& total, uint64_t bytes, uint64_t limit, size_t page_nu
 // on that store for every byte.
 template <size_t Stride>
 void undo_predictor_rows(uint8_t* strip, size_t length, size_t row_samples) {
+    static_assert(Stride >= 1 && Stride <= 4, "one named sum per sample");
     for (size_t r = 0; (r + 1) * row_samples <= length; ++r) {
         uint8_t* row = strip + r * row_samples;
-        uint8_t sum[Stride];
-        for (size_t c = 0; c < Stride; ++c) sum[c] = row[c];
+        // Named scalars, not an array: an array indexed in the loop stays in memory.
+        uint8_t s0 = row[0], s1 = Stride > 1 ? row[1] : 0, s2 = Stride > 2 ? row[2] : 0,
+                s3 = Stride > 3 ? row[3] : 0;
         size_t i = Stride;
-        for (; i + Stride <= row_samples; i += Stride)
-            for (size_t c = 0; c < Stride; ++c) row[i + c] = sum[c] = uint8_t(sum[c] + row[i + c]);
+        for (; i + Stride <= row_samples; i += Stride) {
+            row[i] = s0 = uint8_t(s0 + row[i]);
+            if constexpr (Stride > 1) row[i + 1] = s1 = uint8_t(s1 + row[i + 1]);
+            if constexpr (Stride > 2) row[i + 2] = s2 = uint8_t(s2 + row[i + 2]);
+            if constexpr (Stride > 3) row[i + 3] = s3 = uint8_t(s3 + row[i + 3]);
+        }
         for (; i < row_samples; ++i) row[i] = uint8_t(row[i] + row[i - Stride]);
     }
 }
