@@ -1,18 +1,21 @@
 // libFuzzer target for the encoders: whatever the TIFF reader decodes from the input is encoded
 // again (bilevel pages as Group 4, grey and RGB pages and the input bytes themselves as Deflate)
-// and must decode, through our own decoders, to exactly the same pixels.
+// and must decode, through our own decoders, to exactly the same pixels; the pages, stored strips
+// kept, also make a compact PDF whose cross-reference table points at its objects.
 // fuzz-sources: imaging/*.cpp core/*.cpp
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <stdexcept>
+#include <string>
 #include <vector>
 
 #include "imaging/ccitt.h"
 #include "imaging/ccitt_encode.h"
 #include "imaging/deflate.h"
 #include "imaging/inflate.h"
+#include "imaging/pdf_writer.h"
 #include "imaging/tiff_reader.h"
 
 namespace {
@@ -41,12 +44,28 @@ void check_group4(const tiff::Page& p) {
         }
 }
 
+void check_pdf(const std::vector<uint8_t>& pdf) {
+    const std::string s(pdf.begin(), pdf.end());
+    const size_t xref = s.rfind("\nxref\n");
+    const size_t start = s.rfind("startxref\n");
+    if (xref == std::string::npos || start == std::string::npos) std::abort();
+    if (std::strtoull(s.c_str() + start + 10, nullptr, 10) != xref + 1) std::abort();
+    const long count = std::strtol(s.c_str() + xref + 8, nullptr, 10);
+    const size_t entries = s.find('\n', xref + 8) + 1 + 20;
+    for (long id = 1; id < count; ++id) {
+        const size_t off = std::strtoull(s.c_str() + entries + 20 * size_t(id - 1), nullptr, 10);
+        const std::string head = std::to_string(id) + " 0 obj\n";
+        if (s.compare(off, head.size(), head) != 0) std::abort();
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     check_deflate(data, size);
     tiff::Reader reader;
     reader.decoded_limit = 16u << 20;
+    reader.keep_stored = true;
     std::vector<tiff::Page> pages;
     try {
         pages = reader.read(data, size);
@@ -57,5 +76,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (p.kind == tiff::PageKind::Bilevel) check_group4(p);
         if (p.kind == tiff::PageKind::Gray || p.kind == tiff::PageKind::Rgb) check_deflate(p.data.data(), p.data.size());
     }
+    if (pages.empty()) return 0;
+    pdf::Writer writer;
+    writer.compact = true;
+    const std::vector<uint8_t> pdf = writer.build(pages);
+    if (!pdf.empty()) check_pdf(pdf);
     return 0;
 }

@@ -240,6 +240,74 @@ TEST(PdfWriter, MatchesGoldenFile) {
     EXPECT_EQ(got, testing_support::read_bytes(golden));
 }
 
+// Compact pages: the same objects in the same order, the page at its resolution's size, and each
+// kind of image with the filter a reader needs. Faults caught: a dictionary that misstates the
+// data (wrong /Length, a missing /DecodeParms), the PackBits end marker left out, a page sized
+// in pixels.
+TEST(PdfWriter, CompactPages) {
+    tiff::Page fax = make_page(16, 2, tiff::PageKind::Bilevel, {0xFF, 0x0F, 0x00, 0xFF});
+    fax.x_dpi = 204;
+    fax.y_dpi = 196;
+    tiff::Page grey = make_page(4, 2, tiff::PageKind::Gray, {1, 2, 3, 4, 5, 6, 7, 8});
+    tiff::Page stored = make_page(3, 1, tiff::PageKind::Rgb, {9, 9, 9, 9, 9, 9, 9, 9, 9});
+    stored.stored_coding = tiff::StoredCoding::PackBits;
+    stored.stored = {0xF8, 9};
+    stored.stored_predictor = true;
+    tiff::Page lzw = make_page(2, 1, tiff::PageKind::Gray, {0, 255});
+    lzw.stored_coding = tiff::StoredCoding::Lzw;
+    lzw.stored = {0x80, 0x00, 0x3F, 0xE0, 0x20, 0x20};  // not decoded here: only passed on
+    lzw.stored_inverted = true;
+    const std::vector<tiff::Page> pages = {fax, grey, stored, lzw};
+
+    pdf::Writer w;
+    w.compact = true;
+    const Bytes bytes = w.build(pages);
+    const std::string pdf(bytes.begin(), bytes.end());
+    EXPECT_EQ(check_xref(pdf), 15);
+    const std::string plain = build(pages);
+    // Objects in the same order as the default file's.
+    std::vector<size_t> order, plain_order;
+    for (int id = 1; id < 15; ++id) {
+        order.push_back(pdf.find("\n" + std::to_string(id) + " 0 obj\n"));
+        plain_order.push_back(plain.find("\n" + std::to_string(id) + " 0 obj\n"));
+    }
+    for (size_t i = 1; i < order.size(); ++i)
+        EXPECT_EQ(order[i] < order[i - 1], plain_order[i] < plain_order[i - 1]) << "object " << i + 1;
+
+    const char* const expected[] = {
+        "/Width 16 /Height 2 /ColorSpace /DeviceGray /BitsPerComponent 1 /Filter /CCITTFaxDecode "
+        "/DecodeParms << /K -1 /Columns 16 /Rows 2 >> /Length ",
+        "/MediaBox [0 0 5.65 0.73]",  // 16 / 204 by 2 / 196 inches
+        "/Width 4 /Height 2 /ColorSpace /DeviceGray /BitsPerComponent 8 /Filter /FlateDecode /Length ",
+        "/Filter /RunLengthDecode /DecodeParms << /Predictor 2 /Colors 3 /BitsPerComponent 8 /Columns 3 >> "
+        "/Length 3 >>\nstream\n\xF8\x09\x80\nendstream",
+        "/Filter /LZWDecode /Decode [1 0] /Length 6 >>",
+        "/MediaBox [0 0 2.00 1.00]",  // no resolution: a unit a pixel
+    };
+    for (const char* e : expected) EXPECT_NE(pdf.find(e), std::string::npos) << e;
+    // The default writer ignores what only compact pages use.
+    std::vector<tiff::Page> bare = pages;
+    for (tiff::Page& p : bare) {
+        p.x_dpi = p.y_dpi = 0;
+        p.stored_coding = tiff::StoredCoding::None;
+        p.stored.clear();
+    }
+    EXPECT_EQ(build(bare), plain);
+}
+
+// The estimate that decides the mend never falls below the default file's real size.
+TEST(PdfWriter, DefaultSizeEstimateIsAnUpperBound) {
+    for (size_t n : {1u, 3u, 40u}) {
+        std::vector<tiff::Page> pages(n, make_page(1000, 7, tiff::PageKind::Rgb, Bytes(21000, 5)));
+        pages[0].orientation = 6;
+        pages[0].aspect = 2.125;
+        std::vector<uint64_t> sizes(n, 21000);
+        const uint64_t real = pdf::Writer().build(pages).size(), estimate = pdf::default_pdf_bytes_estimate(sizes);
+        EXPECT_GE(estimate, real);
+        EXPECT_LE(estimate, real + 1024 + 600 * n);
+    }
+}
+
 TEST(ConvertTiffToPdf, ReportsEachFailure) {
     TempDir dir;
     std::string error;

@@ -349,6 +349,51 @@ TEST(TiffReader, UnequalResolutionSetsAspect) {
     }
 }
 
+// Faults caught: centimetres taken for inches, unit 1 read as inches, a missing unit not read as
+// the TIFF default (inch).
+TEST(TiffReader, ResolutionInDotsPerInch) {
+    const struct Row {
+        const char* name;
+        std::vector<Field> resolution;
+        double x_dpi, y_dpi;
+    } rows[] = {
+        {"fax 204 x 196 inch", {{282, RATIONAL, {204, 1}}, {283, RATIONAL, {196, 1}}, {296, SHORT, {2}}}, 204, 196},
+        {"no unit: inch", {{282, RATIONAL, {300, 1}}, {283, RATIONAL, {300, 1}}}, 300, 300},
+        {"118.11 per cm", {{282, RATIONAL, {11811, 100}}, {283, RATIONAL, {11811, 100}}, {296, SHORT, {3}}}, 299.9994, 299.9994},
+        {"unit 1: none", {{282, RATIONAL, {72, 1}}, {283, RATIONAL, {72, 1}}, {296, SHORT, {1}}}, 0, 0},
+        {"one side missing", {{282, RATIONAL, {204, 1}}}, 0, 0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const tiff::Page p = only(one_page(with(image(8, 1, 1, 1, 0), row.resolution), {{0}}));
+        EXPECT_NEAR(p.x_dpi, row.x_dpi, 1e-9);
+        EXPECT_NEAR(p.y_dpi, row.y_dpi, 1e-9);
+    }
+}
+
+// The size the mend decides on must be the size `data` gets, before anything is decoded.
+TEST(TiffReader, PageDataBytesFromTheDirectoryAlone) {
+    const struct Row {
+        const char* name;
+        std::vector<Field> fields;
+        Bytes strip;
+    } rows[] = {
+        {"bilevel 10 x 3", image(10, 3, 1, 1, 0), Bytes(6, 0)},
+        {"grey 5 x 2", image(5, 2, 8, 1, 1), Bytes(10, 0)},
+        {"rgb 4 x 2", image(4, 2, 8, 3, 2), Bytes(24, 0)},
+        {"rgba 2 x 2", image(2, 2, 8, 4, 2), Bytes(16, 0)},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const Bytes file = one_page(row.fields, {row.strip});
+        tiff::Reader r;
+        ASSERT_EQ(r.open(file.data(), file.size()), 1u);
+        const uint64_t promised = r.page_data_bytes(0);
+        EXPECT_EQ(promised, r.read_page(0).data.size());
+        EXPECT_EQ(r.page_data_bytes(1), 0u);
+    }
+}
+
 TEST(TiffReader, DeflateStripLengthChecks) {
     struct Row {
         const char* name;
