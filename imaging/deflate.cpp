@@ -367,7 +367,7 @@ private:
             put(uint32_t(n), 16);
             put(uint32_t(~n & 0xFFFF), 16);
             flush_bits();
-            std::memcpy(out_.data() + used_, raw + done, n);
+            if (n > 0) std::memcpy(out_.data() + used_, raw + done, n);  // raw is null for no input
             used_ += n;
             done += n;
         } while (done < raw_len);
