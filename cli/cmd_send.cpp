@@ -92,7 +92,7 @@ extern "C" void on_interrupt(int) {
 // log line and drawn again after it.
 class Console {
 public:
-    explicit Console(bool show_bar) : show_bar_(show_bar) {}
+    explicit Console(bool show_bar) : show_bar_(show_bar), start_(std::chrono::steady_clock::now()) {}
 
     void log(const std::string& line) {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -103,6 +103,7 @@ public:
     void status(const std::string& text) {
         std::lock_guard<std::mutex> lock(mutex_);
         status_ = text::display_safe(text);
+        sent_ = size_ = 0;
         draw();
     }
     void progress(int done, int total) {
@@ -110,6 +111,19 @@ public:
         done_ = done;
         total_ = total;
         draw();
+    }
+    // Bytes of the current upload, from libcurl's transfer callback (often, so drawn at most ten
+    // times a second).
+    void upload(uint64_t sent, uint64_t size) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        sent_ = sent;
+        size_ = size;
+        if (std::chrono::steady_clock::now() - drawn_at_ >= std::chrono::milliseconds(100)) draw();
+    }
+    // Called by the waiting thread: keeps the elapsed time moving while the service works.
+    void tick() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (std::chrono::steady_clock::now() - drawn_at_ >= std::chrono::seconds(1)) draw();
     }
     void finish() {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -129,12 +143,20 @@ private:
     void draw() {
         if (!show_bar_ || total_ <= 0) return;
         const int filled = static_cast<int>(static_cast<long long>(std::min(done_, total_)) * BAR_CELLS / total_);
+        const auto seconds = static_cast<long long>(
+            std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start_).count());
+        char clock[32];
+        std::snprintf(clock, sizeof clock, "%02lld:%02lld", seconds / 60, seconds % 60);
+        // Numbers first: a long file name is what gets clipped.
         std::string line = "[" + std::string(filled, '#') + std::string(BAR_CELLS - filled, '-') + "] " +
-                           std::to_string(done_) + "/" + std::to_string(total_) + "  " + status_;
+                           std::to_string(done_) + "/" + std::to_string(total_) + "  " + clock;
+        if (size_ > 0) line += "  " + fileutils::format_size(sent_) + "/" + fileutils::format_size(size_);
+        line += "  " + status_;
         line = clip(line);
         wipe();
         write(line);
         drawn_ = columns(line);
+        drawn_at_ = std::chrono::steady_clock::now();
     }
     // Counts code points, not bytes: close enough to columns for names in Latin scripts.
     static size_t columns(const std::string& s) {
@@ -161,6 +183,10 @@ private:
     int done_ = 0;
     int total_ = 0;
     size_t drawn_ = 0;
+    std::chrono::steady_clock::time_point start_;
+    std::chrono::steady_clock::time_point drawn_at_{};
+    uint64_t sent_ = 0;
+    uint64_t size_ = 0;
 };
 
 void add_unique(std::vector<std::string>& list, std::set<std::string>& seen, const std::string& path) {
@@ -440,6 +466,7 @@ int run_send(const std::vector<std::string>& args) {
     callbacks.log = [&](const std::string& line) { console.log(line); };
     callbacks.status = [&](const std::string& text) { console.status(text); };
     callbacks.progress = [&](int done, int total) { console.progress(done, total); };
+    callbacks.upload_progress = [&](const std::string&, uint64_t sent, uint64_t size) { console.upload(sent, size); };
 
     console.log(dorvane::start_line(n, operation));
 
@@ -465,6 +492,7 @@ int run_send(const std::vector<std::string>& args) {
             std::unique_lock<std::mutex> lock(done_mutex);
             if (done_cv.wait_for(lock, std::chrono::milliseconds(50), [&] { return finished; })) break;
         }
+        console.tick();
         if (g_interrupts.load() >= 2) end_now(uploader);
         if (g_interrupts.load() >= 1) {
             // Raised again on every turn: run() clears the flag when it starts, and Ctrl+C may

@@ -3,6 +3,7 @@
 #include "net/http_client.h"
 
 #include <cctype>
+#include <utility>
 
 #include "core/sys.h"
 #include "core/text.h"
@@ -55,7 +56,18 @@ bool starts_with_nocase(const std::string& s, const char* prefix) {
     return true;
 }
 
+thread_local std::function<void(uint64_t, uint64_t)> t_upload_progress;
+
 }  // namespace
+
+UploadProgressScope::UploadProgressScope(std::function<void(uint64_t, uint64_t)> hook)
+    : previous_(std::move(t_upload_progress)) {
+    t_upload_progress = std::move(hook);
+}
+
+UploadProgressScope::~UploadProgressScope() { t_upload_progress = std::move(previous_); }
+
+const std::function<void(uint64_t, uint64_t)>& upload_progress_hook() { return t_upload_progress; }
 
 std::string multipart_boundary() { return BOUNDARY_PREFIX + std::to_string(sys::tick_count_ms()); }
 

@@ -13,6 +13,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -67,6 +68,24 @@ bool headers_are_safe(const std::map<std::string, std::string>& headers);
 // The checks both platform clients make before touching the network: the transport error text
 // for a missing session or unsafe headers, empty when the exchange may go ahead.
 std::string refusal_before_send(const void* session, const std::map<std::string, std::string>& headers);
+
+// While one lives on a thread, that thread's requests report how much of their body has gone out
+// (bytes sent, body size), from inside the transfer, so a long upload can show that it moves.
+// A later scope on the same thread replaces the hook until it ends. Only the libcurl client
+// reports; WinHTTP sends the body in one call and reports nothing.
+class UploadProgressScope {
+public:
+    explicit UploadProgressScope(std::function<void(uint64_t sent, uint64_t total)> hook);
+    ~UploadProgressScope();
+    UploadProgressScope(const UploadProgressScope&) = delete;
+    UploadProgressScope& operator=(const UploadProgressScope&) = delete;
+
+private:
+    std::function<void(uint64_t, uint64_t)> previous_;
+};
+
+// The hook of the innermost scope on this thread; empty when there is none.
+const std::function<void(uint64_t, uint64_t)>& upload_progress_hook();
 
 class Client {
 public:

@@ -34,6 +34,13 @@ size_t take_header(char* data, size_t size, size_t count, void* user) {
     return n;
 }
 
+// libcurl's transfer callback: hands the upload's progress to the thread's hook; never aborts.
+int report_upload(void* user, curl_off_t, curl_off_t, curl_off_t total, curl_off_t sent) {
+    const auto& hook = *static_cast<const std::function<void(uint64_t, uint64_t)>*>(user);
+    if (total > 0) hook(static_cast<uint64_t>(sent), static_cast<uint64_t>(total));
+    return 0;
+}
+
 size_t write_body(char* data, size_t size, size_t count, void* user) {
     auto* sink = static_cast<Sink*>(user);
     const size_t n = size * count;
@@ -155,6 +162,13 @@ Response Client::request(const std::wstring& method, const std::string& url,
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &sink);
     curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, take_header);
     curl_easy_setopt(h, CURLOPT_HEADERDATA, &sink);
+
+    const auto& progress = upload_progress_hook();
+    if (progress && !body.empty()) {
+        curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
+        curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, report_upload);
+        curl_easy_setopt(h, CURLOPT_XFERINFODATA, &progress);
+    }
 
     const auto started = std::chrono::steady_clock::now();
     const CURLcode code = curl_easy_perform(h);

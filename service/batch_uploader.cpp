@@ -11,6 +11,7 @@
 #include "core/sha256.h"
 #include "core/sys.h"
 #include "core/text.h"
+#include "net/http_client.h"
 #include "service/pacing.h"
 
 namespace cfg {
@@ -135,6 +136,13 @@ UploadOutcome BatchUploader::process_one(const std::string& path, const std::str
         out.error = "cancelado antes do envio";
         return out;
     };
+    using ProgressHook = std::function<void(uint64_t, uint64_t)>;
+    const http::UploadProgressScope progress_scope(
+        callbacks.upload_progress ? ProgressHook([&](uint64_t sent, uint64_t size_total) {
+            callbacks.upload_progress(name, sent, size_total);
+        })
+                                  : ProgressHook());
+
     for (int attempt = 1;; ++attempt) {
         if (cancel_requested.load()) return cancelled();
         // The service asked every client to hold off (Retry-After): other workers' files wait too.

@@ -54,6 +54,9 @@ struct BatchCallbacks {
     std::function<void(const std::string&)> status;
     std::function<void(int, int)> progress;
     std::function<void(const UploadOutcome&)> file_done;
+    // Bytes of the file's upload sent so far (display name, sent, total), during the transfer,
+    // from the thread that uploads it. Not every platform reports it.
+    std::function<void(const std::string&, uint64_t, uint64_t)> upload_progress;
 };
 
 class BatchUploader {

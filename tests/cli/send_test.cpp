@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -439,6 +440,44 @@ TEST_F(SendCommandTest, QuietJsonAndKeyFile) {
     testing_support::write_text(key, "\n");
     EXPECT_EQ(run({"--url", server.url(), "--key-file", key, "--operation", "ocr", "--yes", file("a.pdf")}, false).status,
               64);
+}
+
+// On a terminal the progress line moves during a long upload: the bytes of the current file and
+// the elapsed time, not only the count of files done.
+TEST_F(SendCommandTest, ProgressLineShowsBytesAndElapsedTimeOnATerminal) {
+    server.handle("POST", "/api/operations", [](const HttpRequest&) {
+        HttpReply slow = json_reply(202, "{\"taskId\":\"t-1\"}");
+        slow.delay_ms = 1500;
+        return slow;
+    });
+    const std::string big = file("grande.pdf", "%PDF" + std::string(3 * 1024 * 1024, 'x'));
+    auto args = base_args();
+    args.insert(args.begin(), {std::string(DORVANE_BIN_DIR) + "/dorvane", "send"});
+    args.insert(args.end(), {"--yes", big});
+    int master = -1;
+    const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        std::vector<char*> argv;
+        for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    std::string screen;
+    char buf[4096];
+    for (;;) {
+        const ssize_t n = read(master, buf, sizeof buf);
+        if (n <= 0) break;  // EIO once the child has gone
+        screen.append(buf, static_cast<size_t>(n));
+    }
+    close(master);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << screen;
+    EXPECT_TRUE(contains(screen, "] 0/1  00:0")) << screen;
+    EXPECT_TRUE(contains(screen, "  3 MB/3 MB  Enviando 1/1: grande.pdf")) << screen;
+    EXPECT_TRUE(contains(screen, "] 0/1  00:01")) << screen;  // the clock moved while the service worked
 }
 
 }  // namespace
