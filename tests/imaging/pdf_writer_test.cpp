@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <regex>
@@ -11,6 +12,8 @@
 #endif
 
 #include "core/fileutils.h"
+#include "imaging/deflate.h"
+#include "imaging/inflate.h"
 #include "imaging/pdf_writer.h"
 #include "support/support.h"
 #include "tiff_builder.h"
@@ -293,6 +296,20 @@ TEST(PdfWriter, CompactPages) {
         p.stored.clear();
     }
     EXPECT_EQ(build(bare), plain);
+}
+
+// A page large enough to have its checksum summed on a second thread gets the same trailer as
+// one summed in small pieces, and its stream inflates back to the page.
+TEST(FlateEncoder, LargePageKeepsItsChecksum) {
+    Bytes page(3 << 20);
+    for (size_t i = 0; i < page.size(); ++i) page[i] = uint8_t((i / 4000) * 7 + (i % 13 == 0 ? i : 0));
+    const Bytes z = flate::compress_zlib(page.data(), page.size());
+    ASSERT_GT(z.size(), 6u);
+    uint32_t adler = 1;
+    for (size_t at = 0; at < page.size(); at += 1001) adler = flate::adler32(adler, page.data() + at, std::min<size_t>(1001, page.size() - at));
+    const uint8_t* t = z.data() + z.size() - 4;
+    EXPECT_EQ((uint32_t(t[0]) << 24) | (uint32_t(t[1]) << 16) | (uint32_t(t[2]) << 8) | t[3], adler);
+    EXPECT_TRUE(inflate::inflate_raw(z.data() + 2, z.size() - 6) == page);
 }
 
 // The estimate that decides the mend never falls below the default file's real size.
