@@ -1,8 +1,14 @@
 #include "core/sha256.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
+
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#include <cpuid.h>
+#include <immintrin.h>
+#endif
 
 namespace sha256 {
 
@@ -56,7 +62,83 @@ void compress_block(uint32_t h[8], const unsigned char* block) {
     h[7] += hh;
 }
 
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#define DORVANE_SHA256_X86 1
+
+// The same compression with the x86 SHA extensions (about ten times faster), chosen at run time
+// when the processor has them. Each pass of the loop is four rounds; w[] holds the message words
+// of four consecutive groups, each prepared by sha256msg1/sha256msg2 three groups ahead.
+__attribute__((target("sha,sse4.1,ssse3"))) void compress_blocks_x86(uint32_t h[8], const unsigned char* data,
+                                                                     size_t blocks) {
+    const __m128i byte_swap = _mm_set_epi64x(0x0c0d0e0f08090a0bULL, 0x0405060700010203ULL);
+    __m128i tmp = _mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(&h[0])), 0xB1);  // CDAB
+    __m128i state1 = _mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(&h[4])), 0x1B);  // EFGH
+    __m128i state0 = _mm_alignr_epi8(tmp, state1, 8);    // ABEF
+    state1 = _mm_blend_epi16(state1, tmp, 0xF0);         // CDGH
+    for (; blocks > 0; --blocks, data += 64) {
+        const __m128i abef = state0;
+        const __m128i cdgh = state1;
+        __m128i w[4];
+        for (int i = 0; i < 4; ++i) {
+            w[i] = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data + 16 * i)), byte_swap);
+        }
+        for (int g = 0; g < 16; ++g) {
+            __m128i msg = _mm_add_epi32(w[g & 3], _mm_loadu_si128(reinterpret_cast<const __m128i*>(&K[4 * g])));
+            state1 = _mm_sha256rnds2_epu32(state1, state0, msg);
+            if (g >= 3 && g <= 14) {
+                const __m128i t = _mm_alignr_epi8(w[g & 3], w[(g - 1) & 3], 4);
+                w[(g + 1) & 3] = _mm_sha256msg2_epu32(_mm_add_epi32(w[(g + 1) & 3], t), w[g & 3]);
+            }
+            msg = _mm_shuffle_epi32(msg, 0x0E);
+            state0 = _mm_sha256rnds2_epu32(state0, state1, msg);
+            if (g >= 1 && g <= 12) w[(g - 1) & 3] = _mm_sha256msg1_epu32(w[(g - 1) & 3], w[g & 3]);
+        }
+        state0 = _mm_add_epi32(state0, abef);
+        state1 = _mm_add_epi32(state1, cdgh);
+    }
+    tmp = _mm_shuffle_epi32(state0, 0x1B);              // FEBA
+    state1 = _mm_shuffle_epi32(state1, 0xB1);           // DCHG
+    state0 = _mm_blend_epi16(tmp, state1, 0xF0);        // DCBA
+    state1 = _mm_alignr_epi8(state1, tmp, 8);           // HGFE
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(&h[0]), state0);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(&h[4]), state1);
+}
+
+bool cpu_has_sha() {
+    unsigned a = 0, b = 0, c = 0, d = 0;
+    if (!__get_cpuid(1, &a, &b, &c, &d)) return false;
+    const bool sse41 = (c & (1u << 19)) != 0 && (c & (1u << 9)) != 0;  // SSE4.1 and SSSE3
+    if (!sse41 || !__get_cpuid_count(7, 0, &a, &b, &c, &d)) return false;
+    return (b & (1u << 29)) != 0;
+}
+#endif
+
+std::atomic<bool> g_force_portable{false};
+
+void compress_blocks(uint32_t h[8], const unsigned char* data, size_t blocks) {
+#ifdef DORVANE_SHA256_X86
+    static const bool has_sha = cpu_has_sha();
+    if (has_sha && !g_force_portable.load(std::memory_order_relaxed)) {
+        compress_blocks_x86(h, data, blocks);
+        return;
+    }
+#endif
+    for (; blocks > 0; --blocks, data += 64) compress_block(h, data);
+}
+
 }  // namespace
+
+bool use_portable_code(bool portable) {
+    return g_force_portable.exchange(portable);
+}
+
+bool has_fast_path() {
+#ifdef DORVANE_SHA256_X86
+    return cpu_has_sha();
+#else
+    return false;
+#endif
+}
 
 Hasher::Hasher()
     : h_{0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a, 0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19}, block_{} {}
@@ -71,10 +153,13 @@ void Hasher::update(const void* data, size_t size) {
         bytes += take;
         size -= take;
         if (used_ < sizeof block_) return;
-        compress_block(h_, block_);
+        compress_blocks(h_, block_, 1);
         used_ = 0;
     }
-    for (; size >= sizeof block_; bytes += sizeof block_, size -= sizeof block_) compress_block(h_, bytes);
+    const size_t blocks = size / sizeof block_;
+    compress_blocks(h_, bytes, blocks);
+    bytes += blocks * sizeof block_;
+    size -= blocks * sizeof block_;
     if (size > 0) std::memcpy(block_, bytes, size);
     used_ = size;
 }
@@ -85,12 +170,12 @@ std::string Hasher::finish_hex() {
     block_[used_++] = 0x80;
     if (used_ > 56) {
         std::memset(block_ + used_, 0, sizeof block_ - used_);
-        compress_block(h_, block_);
+        compress_blocks(h_, block_, 1);
         used_ = 0;
     }
     std::memset(block_ + used_, 0, 56 - used_);
     for (int i = 0; i < 8; ++i) block_[63 - i] = static_cast<unsigned char>(bits >> (8 * i));
-    compress_block(h_, block_);
+    compress_blocks(h_, block_, 1);
     used_ = 0;
 
     std::string out;

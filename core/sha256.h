@@ -26,4 +26,9 @@ private:
 // One-shot digest of `data`.
 std::string hex(const std::string& data);
 
+// Whether the processor's SHA instructions are used (x86 with the SHA extensions).
+bool has_fast_path();
+// For tests: true makes every hasher use the portable code; returns the previous setting.
+bool use_portable_code(bool portable);
+
 }  // namespace sha256

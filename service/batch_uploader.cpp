@@ -77,6 +77,42 @@ UploadOutcome already_sent_outcome(const std::string& path, const std::string& n
     return out;
 }
 
+// The SHA-256 of a document being sent. Hashing 50 MB takes about as long as sending it over a
+// fast link, so for large files it runs on a thread of its own while the first attempt is under
+// way; small files are hashed at once. The digest is always of the very bytes that are sent.
+class BackgroundDigest {
+public:
+    explicit BackgroundDigest(const std::vector<uint8_t>& data) : data_(data) {
+        if (data.size() < BACKGROUND_DIGEST_BYTES) {
+            digest_ = compute(data);
+        } else {
+            thread_ = std::thread([this] { digest_ = compute(data_); });
+        }
+    }
+    ~BackgroundDigest() {
+        if (thread_.joinable()) thread_.join();
+    }
+    BackgroundDigest(const BackgroundDigest&) = delete;
+    BackgroundDigest& operator=(const BackgroundDigest&) = delete;
+
+    const std::string& hex() {
+        if (thread_.joinable()) thread_.join();
+        return digest_;
+    }
+
+private:
+    static constexpr size_t BACKGROUND_DIGEST_BYTES = size_t(1) << 20;
+    static std::string compute(const std::vector<uint8_t>& data) {
+        sha256::Hasher hasher;
+        hasher.update(data.data(), data.size());
+        return hasher.finish_hex();
+    }
+
+    const std::vector<uint8_t>& data_;
+    std::string digest_;
+    std::thread thread_;
+};
+
 }  // namespace
 
 void BatchUploader::wait_until(uint64_t tick_ms) {
@@ -117,24 +153,24 @@ UploadOutcome BatchUploader::process_one(const std::string& path, const std::str
     // The digest is taken from the very bytes that are sent, so a file changed on disk meanwhile
     // cannot be recorded with another content's fingerprint.
     out.size = data.size();
-    {
-        sha256::Hasher hasher;
-        hasher.update(data.data(), data.size());
-        out.sha256 = hasher.finish_hex();
-    }
+    BackgroundDigest digest(data);
+    auto finish = [&] {
+        out.sha256 = digest.hex();
+        return out;
+    };
 
     log("[ENVIO] " + prefix + name + " (" + fileutils::format_size(size) + ")");
 
     if (options.max_attempts < 1) {
         out.status = "failed";
-        return out;
+        return finish();
     }
 
     auto cancelled = [&] {
         out.result = OutcomeKind::Skipped;
         out.status = "cancelled";
         out.error = "cancelado antes do envio";
-        return out;
+        return finish();
     };
     using ProgressHook = std::function<void(uint64_t, uint64_t)>;
     const http::UploadProgressScope progress_scope(
@@ -162,7 +198,7 @@ UploadOutcome BatchUploader::process_one(const std::string& path, const std::str
             out.status = r.status;
             out.response = std::move(r.response);
             log("[OK] " + prefix + "task " + out.task_id + (out.status.empty() ? "" : " (" + out.status + ")"));
-            return out;
+            return finish();
         }
 
         out.error = r.error.to_string();
@@ -206,7 +242,7 @@ UploadOutcome BatchUploader::process_one(const std::string& path, const std::str
         out.result = OutcomeKind::Failed;
         if (out.status.empty()) out.status = "failed";
         log("[ERRO] " + prefix + name + " — " + out.error);
-        return out;
+        return finish();
     }
 }
 

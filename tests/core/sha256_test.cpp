@@ -25,10 +25,30 @@ const DigestRow ROWS[] = {
     {"one million", std::string(1000000, 'a'), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
 };
 
+// Both the portable code and, where the processor has them, the SHA instructions.
 TEST(Sha256, NistVectorsInOneCall) {
-    for (const auto& r : ROWS) {
-        SCOPED_TRACE(r.name);
-        EXPECT_EQ(sha256::hex(r.input), r.digest);
+    for (bool portable : {true, false}) {
+        const bool was = sha256::use_portable_code(portable);
+        for (const auto& r : ROWS) {
+            SCOPED_TRACE(std::string(r.name) + (portable ? " (portable)" : " (fast path)"));
+            EXPECT_EQ(sha256::hex(r.input), r.digest);
+        }
+        sha256::use_portable_code(was);
+    }
+}
+
+// The two implementations agree on every length across several blocks and on any bytes.
+TEST(Sha256, FastPathAgreesWithPortableCode) {
+    if (!sha256::has_fast_path()) GTEST_SKIP() << "no SHA instructions on this processor";
+    std::string data;
+    uint32_t x = 12345;
+    for (size_t len = 0; len < 700; ++len) {
+        sha256::use_portable_code(true);
+        const std::string portable = sha256::hex(data);
+        sha256::use_portable_code(false);
+        ASSERT_EQ(sha256::hex(data), portable) << len;
+        x = x * 1103515245u + 12345u;
+        data += static_cast<char>(x >> 24);
     }
 }
 

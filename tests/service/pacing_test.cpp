@@ -1,9 +1,11 @@
 // The service's pacing: Retry-After read in both forms, honoured instead of the back-off step,
-// capped, cancellable, and shared by every worker of a parallel batch.
+// capped, cancellable, and shared by every worker of a parallel batch. Also the fingerprint of a
+// large upload, whose digest is computed while the upload runs.
 #include <chrono>
 #include <thread>
 
 #include "batch_fixture.h"
+#include "core/sha256.h"
 #include "service/pacing.h"
 
 namespace batch_test {
@@ -125,6 +127,18 @@ TEST_F(PacingTest, ParallelWorkersAllWaitForTheService) {
     int early = 0;
     for (size_t i = 1; i < arrivals.size(); ++i) early += ms_between(arrivals[0], arrivals[i]) < 1900;
     EXPECT_LE(early, 2);
+}
+
+// Above 1 MiB the digest is computed beside the first attempt: it must still be the digest of the
+// bytes the service received, also when that attempt failed and a retry followed.
+TEST_F(EngineTest, LargeFileRecordsTheDigestOfTheBytesSent) {
+    server.fail_next(1, json_reply(503, "{}"));
+    const std::string path = make_file("grande.pdf", (3u << 20) + 5, 'g');
+    const UploadOutcome out = uploader.process_one(path, "grande.pdf", 1, 1, options(), rec.callbacks());
+    EXPECT_EQ(out.result, OutcomeKind::Success);
+    EXPECT_EQ(out.attempts, 2);
+    EXPECT_EQ(out.size, (3u << 20) + 5);
+    EXPECT_EQ(out.sha256, sha256::hex(std::string((3u << 20) + 5, 'g')));
 }
 
 }  // namespace
