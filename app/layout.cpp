@@ -2,6 +2,8 @@
 
 #include "app/app_state.h"
 
+#include <algorithm>
+
 Layout g_layout;
 
 namespace {
@@ -12,11 +14,29 @@ void move(HWND control, int x, int y, int width, int height) {
     }
 }
 
+// One line of the edit's font: an edit shorter than that cuts the descenders off.
+int line_height(HWND edit) {
+    HFONT font = reinterpret_cast<HFONT>(SendMessageW(edit, WM_GETFONT, 0, 0));
+    HDC dc = GetDC(edit);
+    if (!dc) return 0;
+    HGDIOBJ old = SelectObject(dc, font ? static_cast<HGDIOBJ>(font) : GetStockObject(DEFAULT_GUI_FONT));
+    TEXTMETRICW metrics = {};
+    GetTextMetricsW(dc, &metrics);
+    SelectObject(dc, old);
+    ReleaseDC(edit, dc);
+    return metrics.tmHeight;
+}
+
 }  // namespace
 
+// The frame keeps its rectangle; the edit inside is one line of its font tall, centred in it, and
+// never taller than the frame's inside (its border is one pixel).
 void place_input(HWND edit, RECT frame, int inset) {
-    move(edit, frame.left + inset, frame.top + inset + S(1), (frame.right - frame.left) - 2 * inset,
-         (frame.bottom - frame.top) - 2 * inset - S(2));
+    if (!edit) return;
+    const int frame_height = frame.bottom - frame.top;
+    const int height = std::max(1, std::min(line_height(edit), frame_height - 2));
+    move(edit, frame.left + inset, frame.top + (frame_height - height) / 2, (frame.right - frame.left) - 2 * inset,
+         height);
 }
 
 void compute_layout(int width, int height) {

@@ -1,5 +1,7 @@
 // What a person sees: screenshots of the window at 96 and 144 DPI (saved for review), a few
 // sampled pixels against the palette, and the executable's icon, manifest and version resources.
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <utility>
@@ -75,7 +77,78 @@ void check_palette(HWND hwnd) {
     EXPECT_EQ(pixel(hwnd, bar.right - S(20), (bar.top + bar.bottom) / 2), COLOR_LIGHT) << "progress track";
 }
 
+// Rows [top, bottom] of an area holding ink: pixels at least half as far from the colour at its
+// top-left as the inkiest one (so text colours and anti-aliasing compare alike).
+std::pair<int, int> ink_rows(HDC dc, int left, int top, int right, int bottom) {
+    const COLORREF paper = GetPixel(dc, left, top);
+    auto distance = [&](COLORREF c) {
+        return std::abs(GetRValue(c) - GetRValue(paper)) + std::abs(GetGValue(c) - GetGValue(paper)) +
+               std::abs(GetBValue(c) - GetBValue(paper));
+    };
+    int inkiest = 0;
+    for (int y = top; y < bottom; ++y)
+        for (int x = left; x < right; ++x) inkiest = std::max(inkiest, distance(GetPixel(dc, x, y)));
+    int first = -1, last = -1;
+    for (int y = top; y < bottom; ++y) {
+        for (int x = left; x < right; ++x) {
+            if (inkiest > 0 && distance(GetPixel(dc, x, y)) * 2 >= inkiest) {
+                if (first < 0) first = y;
+                last = y;
+                break;
+            }
+        }
+    }
+    return {first, last};
+}
+
+// Descenders typed into the URL field are drawn whole, inside the field: the ink on the screen is
+// as tall as the same text drawn with the same font on a bitmap of ample size.
+void expect_url_text_whole(HWND hwnd) {
+    const wchar_t* const TEXT = L"gjpqy";
+    SetWindowTextW(g_app.url_edit, TEXT);
+    repaint(hwnd);
+
+    HDC screen_dc = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen_dc);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen_dc, S(200), S(100));
+    ReleaseDC(nullptr, screen_dc);
+    HGDIOBJ old_bitmap = SelectObject(memory, bitmap);
+    RECT all = {0, 0, S(200), S(100)};
+    FillRect(memory, &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+    HGDIOBJ old_font = SelectObject(memory, g_fontUI);
+    SetTextColor(memory, RGB(0, 0, 0));
+    SetBkMode(memory, TRANSPARENT);
+    TextOutW(memory, S(10), S(20), TEXT, 5);
+    const auto drawn = ink_rows(memory, 0, 0, S(200), S(100));
+    SelectObject(memory, old_font);
+    SelectObject(memory, old_bitmap);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+
+    const RECT frame = g_layout.input_url;
+    POINT origin = {frame.left + 2, frame.top + 2};
+    ClientToScreen(hwnd, &origin);
+    HDC screen = GetDC(nullptr);
+    const auto shown = ink_rows(screen, origin.x, origin.y, origin.x + S(80), origin.y + (frame.bottom - frame.top) - 4);
+    ReleaseDC(nullptr, screen);
+    ASSERT_GE(drawn.first, 0);
+    ASSERT_GE(shown.first, 0) << "no text seen in the URL field";
+    EXPECT_GE(shown.second - shown.first, drawn.second - drawn.first - 1) << "the text is cut";
+}
+
 using Appearance = MainWindowTest;
+
+TEST_F(Appearance, UrlFieldShowsDescendersWholeAt96And144Dpi) {
+    {
+        SCOPED_TRACE("96 DPI");
+        expect_url_text_whole(hwnd);
+    }
+    RECT suggested = {0, 0, 1470, 1200};
+    SendMessageW(hwnd, WM_DPICHANGED, MAKEWPARAM(144, 144), reinterpret_cast<LPARAM>(&suggested));
+    pump();
+    SCOPED_TRACE("144 DPI");
+    expect_url_text_whole(hwnd);
+}
 
 TEST_F(Appearance, At96And144DpiMatchesThePaletteAndIsSaved) {
     show_sample_state();

@@ -1,5 +1,8 @@
 // compute_layout on the real controls: the 96-DPI worked example, the same window at 144 DPI
 // (every constant rounded on its own), and a client too short for the log card.
+#include <algorithm>
+#include <cstdlib>
+
 #include "app/layout.h"
 #include "window_fixture.h"
 
@@ -62,6 +65,24 @@ void expect_control(const char* what, HWND control, const Box& expected) {
     EXPECT_EQ(r.bottom - r.top, expected.d);
 }
 
+// An edit keeps the table's left and width; vertically it holds one whole line of its font (or
+// all the frame's inside, when that is smaller), centred in its frame.
+void expect_edit(const char* what, HWND edit, const RECT& frame, const Box& expected) {
+    SCOPED_TRACE(what);
+    const RECT r = child_rect(edit);
+    EXPECT_EQ(r.left, expected.a);
+    EXPECT_EQ(r.right - r.left, expected.c);
+    HDC dc = GetDC(edit);
+    HGDIOBJ old = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(edit, WM_GETFONT, 0, 0)));
+    TEXTMETRICW metrics = {};
+    GetTextMetricsW(dc, &metrics);
+    SelectObject(dc, old);
+    ReleaseDC(edit, dc);
+    const int inside = (frame.bottom - frame.top) - 2;
+    EXPECT_EQ(r.bottom - r.top, std::min<int>(metrics.tmHeight, inside));
+    EXPECT_LE(std::abs((r.top - frame.top) - (frame.bottom - r.bottom)), 1);
+}
+
 using LayoutTest = MainWindowTest;
 
 TEST_F(LayoutTest, MatchesTheWorkedExamplesAtEachDpi) {
@@ -92,9 +113,9 @@ TEST_F(LayoutTest, MatchesTheWorkedExamplesAtEachDpi) {
         expect_control("files", g_app.files_list, c.files);
         expect_control("sync", g_app.chk_sync, c.sync);
         expect_control("log", g_app.log_edit, c.log);
-        expect_control("url edit", g_app.url_edit, c.url);
-        expect_control("key edit", g_app.key_edit, c.key);
-        expect_control("folder edit", g_app.folder_edit, c.folder);
+        expect_edit("url edit", g_app.url_edit, l.input_url, c.url);
+        expect_edit("key edit", g_app.key_edit, l.input_key, c.key);
+        expect_edit("folder edit", g_app.folder_edit, l.input_folder, c.folder);
     }
 }
 
