@@ -128,8 +128,11 @@ TEST_F(BatchScaleTest, RunAgainAfterStopPaysOnlyForWhatWasNotSent) {
     ASSERT_EQ(first_tasks.size(), 3u);
 
     control("reset", "{\"credits\":100}");
-    const RunResult second = send(files);
+    const RunResult second = send(files, {"--json"});
     EXPECT_EQ(second.exit_code, 0) << second.err;
+    const json::Value summary = json::parse(second.out);
+    EXPECT_EQ(summary.get("already_sent"), json::Value(3));
+    EXPECT_EQ(summary.get("succeeded"), json::Value(7));
     EXPECT_EQ(accepted_names(), (std::vector<std::string>{"doc04.pdf", "doc05.pdf", "doc06.pdf", "doc07.pdf",
                                                           "doc08.pdf", "doc09.pdf", "doc10.pdf"}));
     EXPECT_TRUE(contains(second.err, "3 arquivo(s) já foram enviados para esta operação e serão pulados.")) << second.err;
