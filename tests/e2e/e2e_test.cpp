@@ -374,6 +374,25 @@ TEST_F(EndToEnd, EmptyFolderFieldScansAndSendsInTheCurrentFolder) {
     EXPECT_EQ(files_in(widen(path("sub\\dorvane_results"))).size(), 2u);
 }
 
+// A results folder that cannot be made (the folder field names a path below a file): the window
+// still sends, warns at the start, and never claims the results were saved.
+TEST_F(EndToEnd, SendWithoutAResultsFileNeverSaysSaved) {
+    client_.set_text(FOLDER, path("sub"));
+    run(SCAN);
+    connect();
+    client_.set_text(FOLDER, path("sub\\notes.pdf\\x"));
+    const size_t send = press(SEND_ALL);
+    box(IDYES);
+    ASSERT_TRUE(client_.wait_busy_end(send, TIMEOUT_MS));
+    const std::vector<std::string> log = client_.log_lines();
+    EXPECT_TRUE(starts_with(find_line(log, "[AVISO] Não foi possível criar o arquivo de resultados em "),
+                            "[AVISO] Não foi possível criar o arquivo de resultados em " +
+                                path("sub\\notes.pdf\\x\\dorvane_results\\resultados_")));
+    EXPECT_EQ(find_line(log, "Resultados salvos em "), "");
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.back(), "[AVISO] Nenhum arquivo de resultados foi salvo.");
+}
+
 // --- TIFF conversion ---
 
 TEST_F(EndToEnd, ConvertWritesPdfsSkipsTheFakeAndReusesThemOnTheSecondRun) {
