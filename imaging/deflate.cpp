@@ -31,7 +31,7 @@ constexpr size_t INSERT_TAIL = 16;
 constexpr size_t BLOCK_SYMBOLS = 32768;
 // Positions are 32-bit; longer inputs are coded in independent pieces (no match crosses them).
 constexpr size_t PIECE = size_t(1) << 30;
-constexpr size_t PARALLEL_ADLER_FROM = size_t(1) << 20;
+constexpr size_t PARALLEL_FROM = size_t(1) << 20;
 
 constexpr uint16_t LEN_BASE[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
                                    31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
@@ -147,13 +147,16 @@ class Encoder {
 public:
     explicit Encoder(std::vector<uint8_t>& out) : out_(out) {}
 
-    void encode(const uint8_t* data, size_t length) {
+    // With `final` false the stream is left open, ending on a byte boundary (an empty stored
+    // block), so that another stream's blocks can follow it.
+    void encode(const uint8_t* data, size_t length, bool final) {
         size_t base = 0;
         do {
             const size_t n = std::min(PIECE, length - base);
-            encode_piece(data + base, n, base + n == length);
+            encode_piece(data + base, n, final && base + n == length);
             base += n;
         } while (base < length);
+        if (!final) write_stored(nullptr, 0, false);
         flush_bits();
         out_.resize(used_);
     }
@@ -426,23 +429,52 @@ private:
     uint64_t extra_bits_ = 0;
 };
 
-}  // namespace
-
-std::vector<uint8_t> deflate_raw(const uint8_t* data, size_t length) {
+std::vector<uint8_t> encode(const uint8_t* data, size_t length, bool final) {
     std::vector<uint8_t> out;
     out.reserve(length / 4 + 64);
     // The encoder's tables are too large for the stack.
     auto encoder = std::make_unique<Encoder>(out);
-    encoder->encode(data, length);
+    encoder->encode(data, length, final);
     return out;
 }
 
+// The Adler-32 of two pieces one after the other, from the pieces' own (RFC 1950: a is 1 plus the
+// bytes, b the sum of every a after a byte; the second piece's b counted its bytes from a = 1).
+uint32_t adler32_join(uint32_t first, uint32_t second, size_t second_length) {
+    const uint64_t base = 65521;
+    const uint64_t a1 = first & 0xFFFF, b1 = first >> 16, a2 = second & 0xFFFF, b2 = second >> 16;
+    const uint64_t a = (a1 + a2 + base - 1) % base;
+    const uint64_t b = (b1 + b2 + (second_length % base) * ((a1 + base - 1) % base)) % base;
+    return uint32_t((b << 16) | a);
+}
+
+}  // namespace
+
+std::vector<uint8_t> deflate_raw(const uint8_t* data, size_t length) { return encode(data, length, true); }
+
 std::vector<uint8_t> compress_zlib(const uint8_t* data, size_t length) {
-    // A page of scan is tens of megabytes: its checksum is summed on a second thread meanwhile.
-    std::future<uint32_t> summing;
-    if (length >= PARALLEL_ADLER_FROM) summing = std::async(std::launch::async, adler32, 1u, data, length);
-    std::vector<uint8_t> out = deflate_raw(data, length);
-    const uint32_t adler = summing.valid() ? summing.get() : adler32(1, data, length);
+    std::vector<uint8_t> out;
+    uint32_t adler = 1;
+    if (length >= PARALLEL_FROM) {
+        // A page of scan is tens of megabytes: its halves are coded on two threads as separate
+        // streams (no match reaches back across the middle) and joined, the first left open.
+        struct Half {
+            std::vector<uint8_t> bytes;
+            uint32_t adler = 1;
+        };
+        const size_t middle = length / 2;
+        std::future<Half> second = std::async(std::launch::async, [data, middle, length] {
+            return Half{encode(data + middle, length - middle, true), adler32(1, data + middle, length - middle)};
+        });
+        out = encode(data, middle, false);
+        adler = adler32(1, data, middle);
+        const Half rest = second.get();
+        out.insert(out.end(), rest.bytes.begin(), rest.bytes.end());
+        adler = adler32_join(adler, rest.adler, length - middle);
+    } else {
+        out = encode(data, length, true);
+        adler = adler32(1, data, length);
+    }
     // 78 01: deflate with a 32 KiB window, "fastest" level; 0x7801 is a multiple of 31.
     out.insert(out.begin(), {0x78, 0x01});
     for (int s = 24; s >= 0; s -= 8) out.push_back(uint8_t(adler >> s));
