@@ -115,6 +115,17 @@ TEST_F(MainWindow, StartsWithTheWelcomeLineAndIdleState) {
     EXPECT_EQ(class_name(hwnd), "DorvaneClientWnd");
 }
 
+// A service's message with NUL, ESC, a line feed or a C1 control would cut the log line or start
+// a new one; it arrives escaped, on one line, whole.
+TEST_F(MainWindow, LogLinesFromTheServiceArriveEscapedOnOneLine) {
+    const char raw[] = "[ERRO] a\0b\x1b[2J\nc\xC2\x85" "d";
+    log_line(std::string(raw, sizeof raw - 1));
+    pump();
+    const std::vector<std::string> lines = log_lines();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[1].substr(lines[1].find("] ") + 2), "[ERRO] a\\x00b\\x1b[2J\\x0ac\\u0085d");
+}
+
 TEST_F(MainWindow, LogEditHasNoPracticalTextLimit) {
     // Wine's default is 30,000 characters, Windows' 32,767; the log must hold far more.
     EXPECT_GE(static_cast<unsigned long>(SendMessageW(g_app.log_edit, EM_GETLIMITTEXT, 0, 0)), 0x7FFFFFFEul);

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <chrono>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -440,6 +441,13 @@ TEST_F(SendCommandTest, QuietJsonAndKeyFile) {
     testing_support::write_text(key, "\n");
     EXPECT_EQ(run({"--url", server.url(), "--key-file", key, "--operation", "ocr", "--yes", file("a.pdf")}, false).status,
               64);
+
+    // "-": the key comes from standard input.
+    testing_support::write_text(key, "chave-da-entrada\n");
+    const std::string piped = std::string(DORVANE_BIN_DIR) + "/dorvane operations --url " + server.url() +
+                              " --key-file - < " + key + " > /dev/null 2>&1";
+    EXPECT_EQ(std::system(piped.c_str()), 0);
+    EXPECT_EQ(server.requests().back().header("x-api-key"), "chave-da-entrada");
 }
 
 // On a terminal the progress line moves during a long upload: the bytes of the current file and
@@ -478,6 +486,32 @@ TEST_F(SendCommandTest, ProgressLineShowsBytesAndElapsedTimeOnATerminal) {
     EXPECT_TRUE(contains(screen, "] 0/1  00:0")) << screen;
     EXPECT_TRUE(contains(screen, "  3 MB/3 MB  Enviando 1/1: grande.pdf")) << screen;
     EXPECT_TRUE(contains(screen, "] 0/1  00:01")) << screen;  // the clock moved while the service worked
+}
+
+// A TIFF scanned again after it was sent is converted again, and the service gets the new PDF.
+TEST_F(SendCommandTest, EditedTiffIsConvertedAgainAndItsNewContentSent) {
+    const std::string tif = docs.file("scan.tif");
+    const std::string pdf = fileutils::join(docs.file("dorvane_converted"), "scan.pdf");
+    auto last_upload = [this] {
+        std::vector<testing_support::FormPart> parts;
+        const HttpRequest req = server.requests().back();
+        EXPECT_TRUE(testing_support::parse_multipart(req.header("Content-Type"), req.body, parts));
+        return parts.empty() ? std::string() : parts.back().data;
+    };
+    testing_support::write_bytes(tif, small_tiff());
+    ASSERT_EQ(run({"--yes", tif}).status, 0);
+    const std::string first = last_upload();
+    EXPECT_EQ(testing_support::read_bytes(pdf), std::vector<uint8_t>(first.begin(), first.end()));
+
+    testing_support::write_bytes(tif, tiff_builder::Builder().build({{tiff_builder::image(16, 2, 1, 1, 0), {{1, 2, 3, 4}}}}));
+    namespace fs = std::filesystem;
+    fs::last_write_time(fs::u8path(pdf), fs::last_write_time(fs::u8path(tif)) - std::chrono::hours(1));
+    const Outcome r = run({"--yes", "--resend", tif});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(contains(r.err, "] [OK] scan.tif → scan.pdf")) << r.err;
+    const std::string second = last_upload();
+    EXPECT_NE(second, first);
+    EXPECT_EQ(testing_support::read_bytes(pdf), std::vector<uint8_t>(second.begin(), second.end()));
 }
 
 }  // namespace

@@ -139,3 +139,22 @@ TEST(ConvertCli, RefusesItsOwnInputAndNamesAMissingFolder) {
     EXPECT_EQ(missing.status, 1);
     EXPECT_EQ(missing.lines, (std::vector<std::string>{"[ERRO] in.tif — a pasta de saída não existe: nada"}));
 }
+
+// Deeper TIFFs are counted and left out unless --recursive takes them; --quiet keeps the summary.
+TEST(ConvertCli, DeeperFoldersAreCountedOrTakenWithRecursive) {
+    TempDir dir;
+    const std::string deep = fileutils::join(fileutils::join(dir.file("docs"), "a"), "b");
+    ASSERT_TRUE(fileutils::create_directory(dir.file("docs")));
+    ASSERT_TRUE(fileutils::create_directory(fileutils::join(dir.file("docs"), "a")));
+    ASSERT_TRUE(fileutils::create_directory(deep));
+    write_tiff(fileutils::join(deep, "fundo.tif"));
+    const CliRun shallow = dorvane(dir, "docs");
+    EXPECT_EQ(shallow.status, 0);
+    ASSERT_FALSE(shallow.lines.empty());
+    EXPECT_EQ(shallow.lines[0],
+              "[AVISO] 1 TIFF(s) em subpastas mais profundas ficaram de fora — use --recursive para incluí-los.");
+    const CliRun all = dorvane(dir, "--recursive --quiet docs");
+    EXPECT_EQ(all.status, 0);
+    EXPECT_EQ(all.lines, (std::vector<std::string>{"[FIM] 1 convertido(s) — 1 arquivo(s) prontos para envio."}));
+    EXPECT_TRUE(fileutils::exists(fileutils::join(fileutils::join(dir.file("docs"), "dorvane_converted"), "fundo.pdf")));
+}
