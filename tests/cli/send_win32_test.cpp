@@ -150,4 +150,28 @@ TEST_F(SendCommandWin32Test, ExitStatusFollowsTheBatch) {
     EXPECT_TRUE(contains(stopped.err, "\nEnvio interrompido.\n\nSem saldo\n")) << stopped.err;
 }
 
+// Windows paths: every missing level of --results-dir is made below the drive; a file in the way
+// stops the batch before anything is sent, naming the path.
+TEST_F(SendCommandWin32Test, ResultsFolderLevelsOrRefusal) {
+    const std::string deep = out_dir.path() + "\\a\\b\\c";
+    const std::string blocker = file("bloqueio.txt", "x");
+    for (const auto& dir : {deep, blocker}) {
+        SCOPED_TRACE(dir);
+        const bool ok = dir == deep;
+        const size_t before = server.request_count();
+        const Outcome r = run_dorvane({"--url", server.url(), "--key", "k", "--operation", "ocr", "--results-dir", dir,
+                                       "--pause-ms", "0", "--yes", "--resend", file("a.pdf")},
+                                      out_dir);
+        EXPECT_EQ(r.status, ok ? 0u : 2u) << r.err;
+        if (ok) {
+            EXPECT_TRUE(fileutils::is_directory(deep + "\\dorvane_results")) << r.err;
+        } else {
+            EXPECT_TRUE(contains(r.err, "[ERRO] Não foi possível criar o arquivo de resultados em " + blocker +
+                                            "\\dorvane_results — "))
+                << r.err;
+            EXPECT_EQ(server.request_count(), before);
+        }
+    }
+}
+
 }  // namespace
