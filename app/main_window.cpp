@@ -496,7 +496,7 @@ std::string file_info(const std::string& path) {
         info = fileutils::format_name(format);
     }
     WIN32_FILE_ATTRIBUTE_DATA data;
-    if (GetFileAttributesExW(text::to_wide(path).c_str(), GetFileExInfoStandard, &data)) {
+    if (GetFileAttributesExW(fileutils::win32_path(path).c_str(), GetFileExInfoStandard, &data)) {
         unsigned long long size = (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
         if (size != 0) {
             info += (info.empty() ? "" : "  ") + fileutils::format_size(size);

@@ -1,5 +1,8 @@
 #include "core/fileutils.h"
 
+#include <algorithm>
+#include <cctype>
+
 #include "core/sys.h"
 
 namespace fileutils {
@@ -45,6 +48,65 @@ bool create_directories(const std::string& path, std::string& reason) {
     if (is_directory(p)) return true;                // made meanwhile by someone else
     reason = p + ": " + why;
     return false;
+}
+
+namespace {
+
+bool is_separator(char c) { return c == '\\' || c == '/'; }
+
+// Win32 drops one period that ends an inner part ("dir." is "dir"), and every trailing period
+// and blank of the last part ("name. " is "name"); "..." inside a path is a real name.
+std::string trimmed_part(std::string part, bool last) {
+    if (last) {
+        while (!part.empty() && (part.back() == '.' || part.back() == ' ')) part.pop_back();
+    } else if (part.size() >= 2 && part.back() == '.' && part[part.size() - 2] != '.') {
+        part.pop_back();
+    }
+    return part;
+}
+
+}  // namespace
+
+std::string extended_length_path(const std::string& path) {
+    std::string root;
+    size_t pos = 0;
+    size_t fixed_parts = 0;  // the UNC server and share, which ".." never climbs above
+    const bool drive = path.size() >= 3 && std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':' &&
+                       is_separator(path[2]);
+    if (drive) {
+        root = "\\\\?\\" + path.substr(0, 2);
+        pos = 3;
+    } else if (path.size() >= 2 && is_separator(path[0]) && is_separator(path[1])) {
+        // "\\?\" (already long) and "\\.\" (devices) are left to the platform as they are.
+        if (path.size() >= 3 && (path[2] == '?' || path[2] == '.') && (path.size() == 3 || is_separator(path[3])))
+            return path;
+        root = "\\\\?\\UNC";
+        pos = 2;
+        fixed_parts = 2;
+    } else {
+        return path;
+    }
+
+    std::vector<std::string> parts;
+    while (pos < path.size()) {
+        const size_t end = std::min(path.size(), path.find_first_of("\\/", pos));
+        std::string part = path.substr(pos, end - pos);
+        pos = end + 1;
+        const bool last = end >= path.size();
+        if (part.empty() || part == ".") continue;
+        if (part == "..") {
+            if (parts.size() > fixed_parts) parts.pop_back();
+            continue;
+        }
+        part = trimmed_part(std::move(part), last);
+        if (!part.empty()) parts.push_back(std::move(part));
+    }
+    if (parts.size() < fixed_parts) return path;  // "\\server" alone names no share
+
+    std::string out = root;
+    for (const std::string& part : parts) out += "\\" + part;
+    if (parts.empty()) out += "\\";  // the drive's root
+    return out;
 }
 
 bool write_file(const std::string& path, const void* data, size_t size) {

@@ -32,6 +32,20 @@ std::string base_name(const std::string& path);
 // has no separator.
 std::string dir_name(const std::string& path);
 
+// The spelling of an absolute Windows path that the Win32 file calls accept beyond MAX_PATH (260
+// characters): "C:\a" becomes "\\?\C:\a", "\\server\share\a" becomes "\\?\UNC\server\share\a".
+// The prefix also switches off the platform's own clean-up of the path, so that clean-up is done
+// here: '/' becomes a backslash, repeated separators collapse, "." and ".." parts are resolved (never
+// above the drive or the share), and trailing periods are trimmed the way Win32 trims them.
+// Relative, drive-relative ("C:a"), rooted ("\\a"), device ("\\.\") and already prefixed paths
+// come back unchanged. The result is for the platform only, never for the operator's eyes.
+std::string extended_length_path(const std::string& path);
+
+#ifdef _WIN32
+// The UTF-16 form of extended_length_path(path): what every Win32 file call here is given.
+std::wstring win32_path(const std::string& path);
+#endif
+
 // Size of a regular file. False when the path cannot be queried; folders report size 0.
 bool file_size(const std::string& path, uint64_t& size);
 bool is_directory(const std::string& path);

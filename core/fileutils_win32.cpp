@@ -16,6 +16,8 @@ constexpr size_t MAX_REQUEST = 0x40000000;
 HANDLE to_handle(intptr_t h) { return reinterpret_cast<HANDLE>(h); }
 }  // namespace
 
+std::wstring win32_path(const std::string& path) { return text::to_wide(extended_length_path(path)); }
+
 std::string current_dir() {
     const DWORD needed = GetCurrentDirectoryW(0, nullptr);  // includes the terminating NUL
     if (needed == 0) return {};
@@ -28,7 +30,7 @@ std::string current_dir() {
 
 bool file_size(const std::string& path, uint64_t& size) {
     WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!GetFileAttributesExW(text::to_wide(path).c_str(), GetFileExInfoStandard, &data)) return false;
+    if (!GetFileAttributesExW(win32_path(path).c_str(), GetFileExInfoStandard, &data)) return false;
     if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
         size = 0;
     else
@@ -37,12 +39,12 @@ bool file_size(const std::string& path, uint64_t& size) {
 }
 
 bool is_directory(const std::string& path) {
-    const DWORD attributes = GetFileAttributesW(text::to_wide(path).c_str());
+    const DWORD attributes = GetFileAttributesW(win32_path(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 bool exists(const std::string& path) {
-    return GetFileAttributesW(text::to_wide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+    return GetFileAttributesW(win32_path(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 bool last_write_time(const std::string& path, uint64_t& time) {
@@ -73,11 +75,11 @@ bool same_file(const std::string& a, const std::string& b) {
 }
 
 bool create_directory(const std::string& path) {
-    return CreateDirectoryW(text::to_wide(path).c_str(), nullptr) != 0;
+    return CreateDirectoryW(win32_path(path).c_str(), nullptr) != 0;
 }
 
 std::vector<uint8_t> read_head(const std::string& path, size_t max_bytes) {
-    HANDLE file = CreateFileW(text::to_wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    HANDLE file = CreateFileW(win32_path(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return {};
     std::vector<uint8_t> head(max_bytes);
@@ -98,7 +100,7 @@ OutFile::~OutFile() { close(); }
 namespace {
 intptr_t open_for_writing(const std::string& path, DWORD disposition) {
     // Read sharing lets the operator open a results file while the batch still appends to it.
-    HANDLE h = CreateFileW(text::to_wide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, disposition,
+    HANDLE h = CreateFileW(win32_path(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, disposition,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
     return reinterpret_cast<intptr_t>(h);  // INVALID_HANDLE_VALUE is -1, the closed state
 }

@@ -6,6 +6,8 @@
 #include <climits>
 #include <cstdint>
 
+#include "core/fileutils.h"
+
 namespace text {
 
 std::string to_utf8(const std::wstring& s) {
@@ -30,8 +32,8 @@ std::wstring to_wide(const std::string& s) {
 
 std::vector<uint8_t> read_all(const std::string& path) {
     // Read sharing only: a file another program is still writing is refused, not half-read.
-    HANDLE file = CreateFileW(to_wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileW(fileutils::win32_path(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return {};
     std::vector<uint8_t> data;
     LARGE_INTEGER size{};

@@ -9,7 +9,7 @@ namespace fileutils {
 std::vector<DirEntry> list_dir(const std::string& folder) {
     std::vector<DirEntry> entries;
     WIN32_FIND_DATAW found{};
-    HANDLE find = FindFirstFileW(text::to_wide(folder + "\\*").c_str(), &found);
+    HANDLE find = FindFirstFileW(win32_path(folder + "\\*").c_str(), &found);
     if (find == INVALID_HANDLE_VALUE) return entries;
     do {
         const std::wstring name = found.cFileName;

@@ -48,6 +48,60 @@ TEST(FileUtils, JoinsAndSplitsPaths) {
     EXPECT_EQ(fileutils::base_name("dir/"), "");
 }
 
+// A fault here makes a deep folder unreachable (prefix missing or malformed), or sends the
+// platform a path it no longer cleans up by itself ('/', ".", "..") and so names another file.
+TEST(FileUtils, ExtendedLengthPathTable) {
+    const struct {
+        const char* in;
+        const char* out;
+    } cases[] = {
+        {"C:\\scans\\a.tif", "\\\\?\\C:\\scans\\a.tif"},
+        {"c:/scans/2026/a.tif", "\\\\?\\c:\\scans\\2026\\a.tif"},
+        {"C:\\", "\\\\?\\C:\\"},
+        {"C:\\a\\\\b\\", "\\\\?\\C:\\a\\b"},
+        {"C:\\a\\.\\b\\..\\c", "\\\\?\\C:\\a\\c"},
+        {"C:\\..\\..\\a", "\\\\?\\C:\\a"},
+        {"C:\\dir.\\name. ", "\\\\?\\C:\\dir\\name"},
+        {"C:\\...\\x", "\\\\?\\C:\\...\\x"},
+        {"C:\\digitalizações\\*", "\\\\?\\C:\\digitalizações\\*"},
+        {"\\\\servidor\\scans\\2026\\f.pdf", "\\\\?\\UNC\\servidor\\scans\\2026\\f.pdf"},
+        {"//servidor/scans/../x", "\\\\?\\UNC\\servidor\\scans\\x"},
+        {"\\\\servidor", "\\\\servidor"},
+        {"\\\\?\\C:\\a/./b", "\\\\?\\C:\\a/./b"},
+        {"\\\\?\\UNC\\s\\h\\x", "\\\\?\\UNC\\s\\h\\x"},
+        {"\\\\.\\pipe\\x", "\\\\.\\pipe\\x"},
+        {"relative\\a.pdf", "relative\\a.pdf"},
+        {"..\\a.pdf", "..\\a.pdf"},
+        {"C:a.pdf", "C:a.pdf"},
+        {"\\rooted\\a.pdf", "\\rooted\\a.pdf"},
+        {"/tmp/a.pdf", "/tmp/a.pdf"},
+        {"", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.in);
+        EXPECT_EQ(fileutils::extended_length_path(c.in), c.out);
+    }
+}
+
+// Every helper on a folder far beyond 260 characters (Windows refuses such paths without the
+// prefix; Wine does not, but a malformed prefix still fails there).
+TEST(FileUtils, HelpersReachDeepFolders) {
+    TempDir dir;
+    std::string deep = dir.path();
+    for (int i = 0; deep.size() < 320; ++i) {
+        deep = fileutils::join(deep, "pasta_de_digitalizações_" + std::to_string(i));
+        ASSERT_TRUE(fileutils::create_directory(deep)) << deep;
+    }
+    EXPECT_TRUE(fileutils::is_directory(deep));
+    const std::string file = fileutils::join(deep, "a.pdf");
+    ASSERT_TRUE(fileutils::write_file(file, "%PDF-1.4", 8));
+    uint64_t size = 0;
+    EXPECT_TRUE(fileutils::file_size(file, size));
+    EXPECT_EQ(size, 8u);
+    EXPECT_TRUE(fileutils::exists(file));
+    EXPECT_EQ(fileutils::read_head(file, 4), std::vector<uint8_t>({'%', 'P', 'D', 'F'}));
+}
+
 TEST(FileUtils, ReportsFileFacts) {
     const std::string cwd = fileutils::current_dir();
     ASSERT_FALSE(cwd.empty());
