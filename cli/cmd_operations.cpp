@@ -78,6 +78,7 @@ int run_operations(const std::vector<std::string>& args) {
     if (!cli::load_key_file(parsed, error)) return cli::usage_error("operations", error);
     if (parsed.help) {
         std::fputs(USAGE, stdout);
+        std::fputs(cli::NETWORK_HELP, stdout);
         return cli::EXIT_OK;
     }
     if (!parsed.positional.empty()) return cli::usage_error("operations", "argumento inesperado: " + parsed.positional[0]);

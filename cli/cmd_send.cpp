@@ -373,6 +373,7 @@ int run_send(const std::vector<std::string>& args) {
     cli::set_quiet(parsed.has("--quiet"));
     if (parsed.help) {
         std::fputs(USAGE, stdout);
+        std::fputs(cli::NETWORK_HELP, stdout);
         return cli::EXIT_OK;
     }
     const std::string code = parsed.value("--operation");

@@ -39,6 +39,17 @@ void write_stderr(const std::string& text) {
 
 }  // namespace
 
+#ifdef _WIN32
+const char* const NETWORK_HELP =
+    "\nRede: usa o proxy configurado no Windows para o usuário (manual, com a lista de exceções, ou\n"
+    "automático). O certificado do servidor é sempre conferido; um certificado recusado é explicado.\n";
+#else
+const char* const NETWORK_HELP =
+    "\nRede: o proxy vem das variáveis de ambiente https_proxy e http_proxy (ou all_proxy);\n"
+    "no_proxy lista os endereços que vão direto (ex.: no_proxy=localhost,.empresa.local).\n"
+    "O certificado do servidor é sempre conferido; um certificado recusado é explicado.\n";
+#endif
+
 std::string ParsedArgs::value(const std::string& name, const std::string& fallback) const {
     auto it = values.find(name);
     return it == values.end() ? fallback : it->second;

@@ -38,6 +38,10 @@ struct ParsedArgs {
 [[nodiscard]] bool parse_args(const std::vector<std::string>& args, const std::vector<OptionSpec>& specs,
                               ParsedArgs& out, std::string& error);
 
+// The "Rede:" paragraph of the --help of the commands that talk to the service: where the proxy
+// comes from on this platform, and that the server's certificate is always checked.
+extern const char* const NETWORK_HELP;
+
 // Prints "dorvane: " + error and a hint to use --help on stderr; returns EXIT_USAGE.
 int usage_error(const std::string& command, const std::string& error);
 

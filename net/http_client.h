@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -60,7 +61,9 @@ constexpr const char* USER_AGENT = "DorvaneClient/1.0";
 //   "Send failed (error N)", "Receive failed (error N)",
 //   "Response too large (more than 64 MB)", "Exchange timed out (more than N s)",
 //   "Invalid request header" (a name or value holding CR, LF or NUL: a key pasted with a line
-//   break must not smuggle extra header lines onto the wire; nothing is sent).
+//   break must not smuggle extra header lines onto the wire; nothing is sent),
+//   and the office-network texts of net/proxy.h: a proxy's 407 (PROXY_AUTH_TEXT, never an HTTP
+//   status), an unreachable proxy named as such, a refused server certificate.
 
 // False when any header name or value holds CR, LF or NUL, or a name is empty or holds ':'.
 bool headers_are_safe(const std::map<std::string, std::string>& headers);
@@ -87,6 +90,8 @@ private:
 // The hook of the innermost scope on this thread; empty when there is none.
 const std::function<void(uint64_t, uint64_t)>& upload_progress_hook();
 
+struct ProxySetup;  // the user's proxy settings where the platform has them (Windows)
+
 class Client {
 public:
     Client();   // opens the platform session
@@ -108,6 +113,7 @@ public:
 
 private:
     void* session_ = nullptr;  // HINTERNET on Windows, a marker elsewhere
+    std::shared_ptr<const ProxySetup> proxy_;  // Windows only; libcurl reads the environment itself
 };
 
 // Pieces of post_multipart, exposed for tests.

@@ -3,10 +3,12 @@
 
 #include <cctype>
 #include <chrono>
+#include <cstdlib>
 #include <mutex>
 
 #include "core/text.h"
 #include "net/http_client.h"
+#include "net/proxy.h"
 
 namespace http {
 
@@ -157,6 +159,9 @@ Response Client::request(const std::wstring& method, const std::string& url,
     if (!has_content_type) easy.headers = curl_slist_append(easy.headers, "Content-Type:");
     curl_easy_setopt(h, CURLOPT_HTTPHEADER, easy.headers);
 
+    char detail[CURL_ERROR_SIZE] = {};
+    curl_easy_setopt(h, CURLOPT_ERRORBUFFER, detail);
+
     Sink sink;
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, write_body);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &sink);
@@ -187,6 +192,13 @@ Response Client::request(const std::wstring& method, const std::string& url,
         response.error = "Exchange timed out (more than " + std::to_string(bound) + " s)";
         return response;
     }
+    // A proxy's 407 comes as the answer of a plain request, or of the CONNECT of an https one.
+    long connect_status = 0;
+    curl_easy_getinfo(h, CURLINFO_HTTP_CONNECTCODE, &connect_status);
+    if (status == 407 || connect_status == 407) {
+        response.error = PROXY_AUTH_TEXT;
+        return response;
+    }
     if (code == CURLE_OK || status != 0) {
         // Once the status line has arrived, WinHTTP hands back a body cut off by the network (or
         // stalled past the time-out) as far as it was read, without an error; so do we.
@@ -204,8 +216,20 @@ Response Client::request(const std::wstring& method, const std::string& url,
     curl_off_t uploaded = 0;
     curl_easy_getinfo(h, CURLINFO_SIZE_UPLOAD_T, &uploaded);
     const bool sent = request_size > 0 && static_cast<size_t>(uploaded) >= body.size();
-    response.error = std::string(sent ? "Receive failed (error " : "Send failed (error ") +
-                     std::to_string(static_cast<int>(code)) + ")";
+    const std::string transport = std::string(sent ? "Receive failed (error " : "Send failed (error ") +
+                                  std::to_string(static_cast<int>(code)) + ")";
+    const std::string host = text::to_utf8(parsed.host);
+    if (is_certificate_failure(Backend::Curl, code)) {
+        response.error = certificate_failure_text(detail[0] != '\0' ? detail : curl_easy_strerror(code), host, code);
+        return response;
+    }
+    // libcurl chose the proxy from the environment by these same rules.
+    const std::string proxy = env_proxy_for(parsed.secure, host, [](const char* name) {
+        const char* value = std::getenv(name);
+        return std::string(value ? value : "");
+    });
+    response.error = !proxy.empty() && is_connect_failure(Backend::Curl, code) ? proxy_unreachable_text(proxy, transport)
+                                                                             : transport;
     return response;
 }
 

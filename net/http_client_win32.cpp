@@ -2,15 +2,91 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include <atomic>
 #include <string>
 
 #include "core/sys.h"
 #include "core/text.h"
 #include "net/http_client.h"
+#include "net/proxy.h"
 
 namespace http {
 
+struct ProxySetup {
+    UserProxySettings user;
+    ProxyMode mode = ProxyMode::PlatformDefault;
+    // Auto-detection that found no script is not repeated for every file of a batch: a network
+    // without one costs seconds per attempt.
+    mutable std::atomic<uint64_t> detection_failed_at{0};
+};
+
 namespace {
+
+constexpr uint64_t DETECTION_RETRY_MS = 5 * 60 * 1000;
+
+std::string take_utf8(LPWSTR s) {
+    if (s == nullptr) return "";
+    const std::string out = text::to_utf8(s);
+    GlobalFree(s);
+    return out;
+}
+
+std::shared_ptr<ProxySetup> read_user_proxy() {
+    auto setup = std::make_shared<ProxySetup>();
+    WINHTTP_CURRENT_USER_IE_PROXY_CONFIG config = {};
+    if (WinHttpGetIEProxyConfigForCurrentUser(&config)) {
+        setup->user.auto_detect = config.fAutoDetect != FALSE;
+        setup->user.auto_config_url = take_utf8(config.lpszAutoConfigUrl);
+        setup->user.proxy = take_utf8(config.lpszProxy);
+        setup->user.bypass = take_utf8(config.lpszProxyBypass);
+    }
+    setup->mode = proxy_mode(setup->user);
+    return setup;
+}
+
+// Asks the PAC script or auto-detection for this URL and sets the answer on the request. Returns
+// the proxy ("host:port") the request will use, or empty for direct; `found` is false when
+// automatic configuration gave no answer (the session's own setting then applies).
+std::string apply_automatic_proxy(HINTERNET session, HINTERNET request, const ProxySetup& setup,
+                                  const std::string& url, const ParsedUrl& parsed, bool& found) {
+    found = false;
+    WINHTTP_AUTOPROXY_OPTIONS options = {};
+    const std::wstring script = text::to_wide(setup.user.auto_config_url);
+    const uint64_t failed_at = setup.detection_failed_at.load();
+    const bool detect = setup.user.auto_detect && (failed_at == 0 || sys::tick_count_ms() - failed_at > DETECTION_RETRY_MS);
+    if (detect) {
+        options.dwFlags |= WINHTTP_AUTOPROXY_AUTO_DETECT;
+        options.dwAutoDetectFlags = WINHTTP_AUTO_DETECT_TYPE_DHCP | WINHTTP_AUTO_DETECT_TYPE_DNS_A;
+    }
+    if (!script.empty()) {
+        options.dwFlags |= WINHTTP_AUTOPROXY_CONFIG_URL;
+        options.lpszAutoConfigUrl = script.c_str();
+    }
+    if (options.dwFlags == 0) return "";
+    options.fAutoLogonIfChallenged = TRUE;
+    WINHTTP_PROXY_INFO info = {};
+    const std::wstring wide_url = text::to_wide(url);
+    if (!WinHttpGetProxyForUrl(session, wide_url.c_str(), &options, &info)) {
+        if (detect && GetLastError() == ERROR_WINHTTP_AUTODETECTION_FAILED) {
+            setup.detection_failed_at.store(sys::tick_count_ms() | 1);
+        }
+        return "";
+    }
+    found = true;
+    WinHttpSetOption(request, WINHTTP_OPTION_PROXY, &info, sizeof(info));
+    const std::string list = take_utf8(info.lpszProxy);
+    const std::string bypass = take_utf8(info.lpszProxyBypass);
+    if (info.dwAccessType != WINHTTP_ACCESS_TYPE_NAMED_PROXY) return "";
+    return named_proxy_for(list, bypass, parsed.secure, text::to_utf8(parsed.host));
+}
+
+// Which certificate checks failed, as WinHTTP reports them during the send.
+void CALLBACK note_secure_failure(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, DWORD length) {
+    if (status == WINHTTP_CALLBACK_STATUS_SECURE_FAILURE && context != 0 && info != nullptr &&
+        length >= sizeof(DWORD)) {
+        *reinterpret_cast<DWORD*>(context) |= *static_cast<const DWORD*>(info);
+    }
+}
 
 // Closes a WinHTTP handle on every path out of request().
 struct Handle {
@@ -23,7 +99,7 @@ struct Handle {
     Handle& operator=(const Handle&) = delete;
 };
 
-std::string failure(const char* step) { return std::string(step) + " (error " + std::to_string(GetLastError()) + ")"; }
+std::string failure(const char* step, DWORD code) { return std::string(step) + " (error " + std::to_string(code) + ")"; }
 
 }  // namespace
 
@@ -48,8 +124,22 @@ ParsedUrl parse_url(const std::string& url) {
 
 Client::Client() {
     const std::wstring agent = text::to_wide(USER_AGENT);
-    session_ = WinHttpOpen(agent.c_str(), WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
-                           WINHTTP_NO_PROXY_BYPASS, 0);
+    auto setup = read_user_proxy();
+    // The operator's manual proxy becomes the session's; automatic configuration is asked per
+    // request (WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY is not used: Wine accepts it and then ignores
+    // it), falling back to a direct connection when there is no manual proxy behind it.
+    DWORD access = WINHTTP_ACCESS_TYPE_DEFAULT_PROXY;
+    if (!setup->user.proxy.empty() && setup->mode != ProxyMode::PlatformDefault) {
+        access = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
+    } else if (setup->mode == ProxyMode::Automatic) {
+        access = WINHTTP_ACCESS_TYPE_NO_PROXY;
+    }
+    const std::wstring proxy = text::to_wide(setup->user.proxy);
+    const std::wstring bypass = text::to_wide(setup->user.bypass);
+    const bool named = access == WINHTTP_ACCESS_TYPE_NAMED_PROXY;
+    session_ = WinHttpOpen(agent.c_str(), access, named ? proxy.c_str() : WINHTTP_NO_PROXY_NAME,
+                           named && !bypass.empty() ? bypass.c_str() : WINHTTP_NO_PROXY_BYPASS, 0);
+    proxy_ = std::move(setup);
 }
 
 Client::~Client() {
@@ -99,14 +189,41 @@ Response Client::request(const std::wstring& method, const std::string& url,
         WinHttpAddRequestHeaders(request.h, line.c_str(), static_cast<DWORD>(-1), WINHTTP_ADDREQ_FLAG_ADD);
     }
 
+    // The proxy this request goes through, to name it if it cannot be reached.
+    const std::string host = text::to_utf8(parsed.host);
+    std::string proxy;
+    bool automatic = false;
+    if (proxy_ && proxy_->mode == ProxyMode::Automatic) {
+        proxy = apply_automatic_proxy(session_, request.h, *proxy_, url, parsed, automatic);
+    }
+    if (proxy_ && !automatic && !proxy_->user.proxy.empty() && proxy_->mode != ProxyMode::PlatformDefault) {
+        proxy = named_proxy_for(proxy_->user.proxy, proxy_->user.bypass, parsed.secure, host);
+    }
+
+    DWORD certificate_flags = 0;
+    WinHttpSetStatusCallback(request.h, note_secure_failure, WINHTTP_CALLBACK_FLAG_SECURE_FAILURE, 0);
+    const auto transport_failure = [&](const char* step) {
+        const DWORD code = GetLastError();
+        const std::string transport = failure(step, code);
+        if (is_certificate_failure(Backend::WinHttp, static_cast<long>(code))) {
+            return certificate_failure_text(winhttp_certificate_detail(certificate_flags, static_cast<long>(code)),
+                                            host, static_cast<long>(code));
+        }
+        if (!proxy.empty() && is_connect_failure(Backend::WinHttp, static_cast<long>(code))) {
+            return proxy_unreachable_text(proxy, transport);
+        }
+        return transport;
+    };
+
     const DWORD length = static_cast<DWORD>(body.size());
     LPVOID data = body.empty() ? WINHTTP_NO_REQUEST_DATA : const_cast<uint8_t*>(body.data());
-    if (!WinHttpSendRequest(request.h, WINHTTP_NO_ADDITIONAL_HEADERS, 0, data, length, length, 0)) {
-        response.error = failure("Send failed");
+    if (!WinHttpSendRequest(request.h, WINHTTP_NO_ADDITIONAL_HEADERS, 0, data, length, length,
+                            reinterpret_cast<DWORD_PTR>(&certificate_flags))) {
+        response.error = transport_failure("Send failed");
         return response;
     }
     if (!WinHttpReceiveResponse(request.h, nullptr)) {
-        response.error = failure("Receive failed");
+        response.error = transport_failure("Receive failed");
         return response;
     }
 
@@ -114,6 +231,10 @@ Response Client::request(const std::wstring& method, const std::string& url,
     DWORD status_size = sizeof(status);
     WinHttpQueryHeaders(request.h, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                         WINHTTP_HEADER_NAME_BY_INDEX, &status, &status_size, WINHTTP_NO_HEADER_INDEX);
+    if (status == 407) {
+        response.error = PROXY_AUTH_TEXT;
+        return response;
+    }
 
     std::map<std::string, std::string> fields;
     DWORD raw_size = 0;

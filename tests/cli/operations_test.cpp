@@ -8,6 +8,8 @@
 #include "core/json.h"
 #include "core/version.h"
 #include "net/http_client.h"
+#include "net/proxy.h"
+#include "support/test_server.h"
 #include "tools/demo_process.h"
 
 using testing_support::bin_path;
@@ -31,6 +33,10 @@ protected:
     RunResult dorvane(std::vector<std::string> args, std::map<std::string, std::string> env = {}) {
         env.emplace("DORVANE_URL", "");
         env.emplace("DORVANE_API_KEY", "");
+        for (const char* proxy_variable : {"http_proxy", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY",
+                                           "no_proxy", "NO_PROXY"}) {
+            env.emplace(proxy_variable, "");
+        }
         args.insert(args.begin(), {bin_path("dorvane"), "operations"});
         return run_program(args, env);
     }
@@ -91,6 +97,51 @@ TEST_F(OperationsCommandTest, UnreachableServiceShowsTheConnectionText) {
                                                     "Confira a URL e a conexão com a internet\\.\n")))
         << err;
     EXPECT_EQ(m[1], m[2]);
+}
+
+// The office network on Linux: libcurl's proxy variables, a proxy that wants a password, a proxy
+// that is down, and a server certificate that no store trusts (TLS inspection, self-signed).
+TEST_F(OperationsCommandTest, ProxyFromTheEnvironmentAndUntrustedCertificates) {
+    testing_support::ForwardingProxy proxy;
+    const std::string through = "http://" + proxy.address();
+    RunResult via = dorvane({"--url", service.url(), "--key", "demo-key"}, {{"http_proxy", through}});
+    EXPECT_EQ(via.exit_code, 0) << via.err;
+    const auto seen = proxy.requests();
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[0].target, service.url() + "/api/operations/00000000-0000-0000-0000-000000000000");
+    EXPECT_EQ(seen[1].target, service.url() + "/api/operations");
+    EXPECT_EQ(seen[1].header("x-api-key"), "demo-key");
+
+    RunResult bypassed = dorvane({"--url", service.url(), "--key", "demo-key"},
+                                 {{"http_proxy", through}, {"no_proxy", "localhost,127.0.0.1"}});
+    EXPECT_EQ(bypassed.exit_code, 0) << bypassed.err;
+    EXPECT_EQ(proxy.requests().size(), 2u);
+
+    const std::string down = "127.0.0.1:" + std::to_string(testing_support::unused_port());
+    testing_support::TlsServer tls;
+    const struct {
+        const char* name;
+        std::map<std::string, std::string> env;
+        std::string url;
+        std::string error;
+    } rows[] = {
+        {"proxy asks for a password", {{"http_proxy", through}}, service.url(), http::PROXY_AUTH_TEXT},
+        {"proxy down", {{"http_proxy", "http://" + down}}, service.url(),
+         "não foi possível conectar ao proxy " + down + " — Send failed (error 7)"},
+        {"self-signed certificate", {}, tls.url(),
+         "o certificado do servidor não é confiável — SSL certificate problem: self-signed certificate "
+         "(servidor 127.0.0.1, erro 60)"},
+    };
+    proxy.require_auth(true);
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        RunResult r = dorvane({"--url", row.url, "--key", "demo-key"}, row.env);
+        EXPECT_EQ(r.exit_code, 2);
+        EXPECT_NE(r.err.find("[ERRO] Falha ao conectar — rede: " + row.error +
+                             "\n\nNão foi possível falar com o servidor.\n\nrede: " + row.error + "\n\n"),
+                  std::string::npos)
+            << r.err;
+    }
 }
 
 TEST_F(OperationsCommandTest, ProbeErrorsOtherThan401StillCountAsAcceptedKey) {
@@ -184,6 +235,7 @@ TEST_F(OperationsCommandTest, HelpIsPrintedOnStdout) {
     RunResult r = dorvane({"--help"});
     EXPECT_EQ(r.exit_code, 0);
     EXPECT_EQ(r.out.rfind("Uso: dorvane operations [--url URL] [--key CHAVE | --key-file ARQUIVO] [--json]\n", 0), 0u);
+    EXPECT_NE(r.out.find("\nRede: o proxy vem das variáveis de ambiente https_proxy e http_proxy"), std::string::npos);
     RunResult top = run_program({bin_path("dorvane"), "--help"});
     EXPECT_EQ(top.exit_code, 0);
     EXPECT_NE(top.out.find("  operations   confere a API Key e lista as operações do serviço\n"), std::string::npos);

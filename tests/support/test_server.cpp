@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <cstdlib>
 #include <iterator>
 #include <stdexcept>
 
@@ -106,6 +107,7 @@ const char* reason_for(int status) {
     case 401: return "Unauthorized";
     case 402: return "Payment Required";
     case 404: return "Not Found";
+    case 407: return "Proxy Authentication Required";
     case 500: return "Internal Server Error";
     case 502: return "Bad Gateway";
     case 503: return "Service Unavailable";
@@ -321,6 +323,84 @@ void TestServer::serve(uintptr_t client_id) {
     std::lock_guard<std::mutex> lock(mutex_);
     close_socket(client);
     open_clients_.erase(std::remove(open_clients_.begin(), open_clients_.end(), client_id), open_clients_.end());
+}
+
+namespace {
+
+// One exchange with a loopback server: the request as given (with "Connection: close"), the
+// answer read until the server closes. Status 502 when it cannot be reached or answers nonsense.
+HttpReply exchange(uint16_t port, const std::string& request_text) {
+    HttpReply bad = text_reply(502, "proxy: upstream failed", "text/plain");
+    init_sockets();
+    socket_t s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (s == BAD_SOCKET) return bad;
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(port);
+    set_recv_timeout(s, 30000);
+    std::string data;
+    if (connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0 && send_all(s, request_text)) {
+        char buf[65536];
+        int n;
+        while ((n = recv(s, buf, sizeof(buf), 0)) > 0) data.append(buf, static_cast<size_t>(n));
+    }
+    close_socket(s);
+    const size_t head_end = data.find("\r\n\r\n");
+    if (data.compare(0, 5, "HTTP/") != 0 || head_end == std::string::npos) return bad;
+    HttpReply reply;
+    reply.status = std::atoi(data.c_str() + data.find(' ') + 1);
+    size_t line_start = data.find("\r\n") + 2;
+    while (line_start < head_end) {
+        const size_t line_end = data.find("\r\n", line_start);
+        const std::string line = data.substr(line_start, line_end - line_start);
+        line_start = line_end + 2;
+        const size_t colon = line.find(':');
+        if (colon == std::string::npos) continue;
+        const std::string name = line.substr(0, colon);
+        const std::string key = lower(name);
+        if (key == "content-length" || key == "connection" || key == "transfer-encoding") continue;
+        reply.headers.emplace_back(name, trim(line.substr(colon + 1)));
+    }
+    reply.body = data.substr(head_end + 4);
+    return reply;
+}
+
+}  // namespace
+
+ForwardingProxy::ForwardingProxy() {
+    server_.set_fallback([this](const HttpRequest& request) { return forward(request); });
+}
+
+std::string ForwardingProxy::address() const { return "127.0.0.1:" + std::to_string(port()); }
+
+HttpReply ForwardingProxy::forward(const HttpRequest& request) {
+    if (require_auth_) {
+        HttpReply reply = text_reply(407, "proxy: authentication required", "text/plain");
+        reply.headers.emplace_back("Proxy-Authenticate", "Basic realm=\"escritorio\"");
+        return reply;
+    }
+    std::string authority = request.header("Host");
+    std::string path = request.target;
+    if (lower(path).rfind("http://", 0) == 0) {
+        const size_t slash = path.find('/', 7);
+        authority = path.substr(7, slash == std::string::npos ? std::string::npos : slash - 7);
+        path = slash == std::string::npos ? "/" : path.substr(slash);
+    }
+    const size_t colon = authority.rfind(':');
+    const std::string host = authority.substr(0, colon);
+    const int port = colon == std::string::npos ? 80 : std::atoi(authority.c_str() + colon + 1);
+    if ((host != "127.0.0.1" && host != "localhost") || port <= 0 || port > 65535) {
+        return text_reply(502, "proxy: only loopback targets", "text/plain");
+    }
+    std::string text = request.method + " " + path + " HTTP/1.1\r\n";
+    for (const auto& [name, value] : request.headers) {
+        const std::string key = lower(name);
+        if (key.rfind("proxy-", 0) == 0 || key == "connection") continue;
+        text += name + ": " + value + "\r\n";
+    }
+    text += "Connection: close\r\n\r\n" + request.body;
+    return exchange(static_cast<uint16_t>(port), text);
 }
 
 bool parse_multipart(const std::string& content_type, const std::string& body, std::vector<FormPart>& parts) {

@@ -91,6 +91,26 @@ private:
 // A loopback port with nothing listening on it (bound once, then released).
 uint16_t unused_port();
 
+// A forwarding HTTP proxy on 127.0.0.1 that logs every request passing through it. The target
+// comes from an absolute request target ("GET http://127.0.0.1:8080/x HTTP/1.1") or, when the
+// request line carries only the path (Wine's WinHTTP sends that to a proxy), from the Host header.
+// Only loopback targets are forwarded (anything else gets 502); no CONNECT tunnels. With
+// require_auth set it answers every request 407 instead, as an office proxy does to a program that
+// does not authenticate.
+class ForwardingProxy {
+public:
+    ForwardingProxy();
+    uint16_t port() const { return server_.port(); }
+    std::string address() const;  // "127.0.0.1:PORT"
+    std::vector<HttpRequest> requests() const { return server_.requests(); }
+    void require_auth(bool on) { require_auth_ = on; }
+
+private:
+    HttpReply forward(const HttpRequest& request);
+    std::atomic<bool> require_auth_{false};
+    TestServer server_;
+};
+
 struct FormPart {
     std::string headers;  // the part's header lines as sent, CR LF included
     std::string name;     // from Content-Disposition

@@ -164,20 +164,49 @@ std::string DemoService::log() const {
     return ss.str();
 }
 
-int unused_port() {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = 0;
-    socklen_t len = sizeof addr;
-    int port = 0;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0) {
-        port = ntohs(addr.sin_port);
+TlsServer::TlsServer() {
+    char dir_template[] = "/tmp/dorvane_tls_XXXXXX";
+    if (mkdtemp(dir_template) == nullptr) throw std::runtime_error("mkdtemp failed");
+    dir_ = dir_template;
+    const std::string key = dir_ + "/key.pem", cert = dir_ + "/cert.pem";
+    // Made here, for this run only: a certificate no system store trusts.
+    const RunResult made = run_program({"/usr/bin/openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout",
+                                        key, "-out", cert, "-days", "1", "-subj", "/CN=127.0.0.1"});
+    if (made.exit_code != 0) throw std::runtime_error("openssl req failed: " + made.err);
+    port_ = unused_port();
+    pid_ = fork();
+    if (pid_ < 0) throw std::runtime_error("fork failed");
+    if (pid_ == 0) {
+        const int null_fd = open("/dev/null", O_RDWR);
+        dup2(null_fd, 0);
+        dup2(null_fd, 1);
+        dup2(null_fd, 2);
+        exec_child({"/usr/bin/openssl", "s_server", "-accept", "127.0.0.1:" + std::to_string(port_), "-cert", cert,
+                    "-key", key, "-www", "-quiet"},
+                   {});
     }
-    close(fd);
-    return port;
+    const auto deadline = Clock::now() + std::chrono::seconds(20);
+    for (;;) {
+        const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        addr.sin_port = htons(port_);
+        const bool up = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+        close(fd);
+        if (up) break;
+        if (Clock::now() > deadline) throw std::runtime_error("openssl s_server did not start");
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    url_ = "https://127.0.0.1:" + std::to_string(port_);
+}
+
+TlsServer::~TlsServer() {
+    if (pid_ > 0) {
+        kill(pid_, SIGTERM);
+        reap(pid_, Clock::now() + std::chrono::seconds(10));
+    }
+    run_program({"/bin/rm", "-rf", dir_});
 }
 
 }  // namespace testing_support

@@ -2,10 +2,13 @@
 // and one run of a command line with its output and exit status.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <string>
 #include <vector>
+
+#include "support/test_server.h"  // unused_port
 
 namespace testing_support {
 
@@ -45,7 +48,21 @@ private:
     std::string log_path_;
 };
 
-// A loopback port with nothing listening on it (bound once, then released).
-int unused_port();
+// A TLS server on 127.0.0.1 (openssl s_server) with a self-signed certificate made for this run,
+// so that every client refuses it; until destruction.
+class TlsServer {
+public:
+    TlsServer();
+    ~TlsServer();
+    TlsServer(const TlsServer&) = delete;
+    TlsServer& operator=(const TlsServer&) = delete;
+    const std::string& url() const { return url_; }  // "https://127.0.0.1:PORT"
+
+private:
+    int pid_ = -1;
+    uint16_t port_ = 0;
+    std::string url_;
+    std::string dir_;
+};
 
 }  // namespace testing_support
