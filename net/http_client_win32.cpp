@@ -3,6 +3,8 @@
 #include <winhttp.h>
 
 #include <atomic>
+#include <map>
+#include <mutex>
 #include <string>
 
 #include "core/sys.h"
@@ -18,15 +20,39 @@ struct ProxySetup {
     // Auto-detection that found no script is not repeated for every file of a batch: a network
     // without one costs seconds per attempt.
     mutable std::atomic<uint64_t> detection_failed_at{0};
+    // One session per answer of the PAC script (a proxy list, or direct): a proxy set on a single
+    // request (WINHTTP_OPTION_PROXY) is ignored by Wine, a session's named proxy is honoured.
+    mutable std::mutex mutex;
+    mutable std::map<std::wstring, HINTERNET> sessions;
+
+    ~ProxySetup() {
+        for (const auto& kept : sessions) WinHttpCloseHandle(kept.second);
+    }
+
+    // The session for this proxy list and bypass list (an empty list: direct); null on failure.
+    HINTERNET session_for(const std::wstring& list, const std::wstring& bypass) const {
+        std::lock_guard<std::mutex> lock(mutex);
+        const std::wstring key = list + L"\n" + bypass;
+        const auto found = sessions.find(key);
+        if (found != sessions.end()) return found->second;
+        const std::wstring agent = text::to_wide(USER_AGENT);
+        HINTERNET session =
+            list.empty() ? WinHttpOpen(agent.c_str(), WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
+                                       WINHTTP_NO_PROXY_BYPASS, 0)
+                         : WinHttpOpen(agent.c_str(), WINHTTP_ACCESS_TYPE_NAMED_PROXY, list.c_str(),
+                                       bypass.empty() ? WINHTTP_NO_PROXY_BYPASS : bypass.c_str(), 0);
+        if (session) sessions.emplace(key, session);
+        return session;
+    }
 };
 
 namespace {
 
 constexpr uint64_t DETECTION_RETRY_MS = 5 * 60 * 1000;
 
-std::string take_utf8(LPWSTR s) {
-    if (s == nullptr) return "";
-    const std::string out = text::to_utf8(s);
+std::wstring take(LPWSTR s) {
+    if (s == nullptr) return L"";
+    const std::wstring out = s;
     GlobalFree(s);
     return out;
 }
@@ -36,24 +62,25 @@ std::shared_ptr<ProxySetup> read_user_proxy() {
     WINHTTP_CURRENT_USER_IE_PROXY_CONFIG config = {};
     if (WinHttpGetIEProxyConfigForCurrentUser(&config)) {
         setup->user.auto_detect = config.fAutoDetect != FALSE;
-        setup->user.auto_config_url = take_utf8(config.lpszAutoConfigUrl);
-        setup->user.proxy = take_utf8(config.lpszProxy);
-        setup->user.bypass = take_utf8(config.lpszProxyBypass);
+        setup->user.auto_config_url = text::to_utf8(take(config.lpszAutoConfigUrl));
+        setup->user.proxy = text::to_utf8(take(config.lpszProxy));
+        setup->user.bypass = text::to_utf8(take(config.lpszProxyBypass));
     }
     setup->mode = proxy_mode(setup->user);
     return setup;
 }
 
-// Asks the PAC script or auto-detection for this URL and sets the answer on the request. Returns
-// the proxy ("host:port") the request will use, or empty for direct; `found` is false when
-// automatic configuration gave no answer (the session's own setting then applies).
-std::string apply_automatic_proxy(HINTERNET session, HINTERNET request, const ProxySetup& setup,
-                                  const std::string& url, const ParsedUrl& parsed, bool& found) {
-    found = false;
+// Asks the PAC script or auto-detection about this URL. When it answers, `session` becomes the
+// session that goes where it said and the result is the proxy ("host:port") or empty for direct;
+// when it does not, `session` is left alone (the manual proxy, or direct) and `answered` is false.
+std::string ask_automatic_proxy(const ProxySetup& setup, const std::string& url, const ParsedUrl& parsed,
+                                HINTERNET& session, bool& answered) {
+    answered = false;
     WINHTTP_AUTOPROXY_OPTIONS options = {};
     const std::wstring script = text::to_wide(setup.user.auto_config_url);
     const uint64_t failed_at = setup.detection_failed_at.load();
-    const bool detect = setup.user.auto_detect && (failed_at == 0 || sys::tick_count_ms() - failed_at > DETECTION_RETRY_MS);
+    const bool detect =
+        setup.user.auto_detect && (failed_at == 0 || sys::tick_count_ms() - failed_at > DETECTION_RETRY_MS);
     if (detect) {
         options.dwFlags |= WINHTTP_AUTOPROXY_AUTO_DETECT;
         options.dwAutoDetectFlags = WINHTTP_AUTO_DETECT_TYPE_DHCP | WINHTTP_AUTO_DETECT_TYPE_DNS_A;
@@ -72,12 +99,17 @@ std::string apply_automatic_proxy(HINTERNET session, HINTERNET request, const Pr
         }
         return "";
     }
-    found = true;
-    WinHttpSetOption(request, WINHTTP_OPTION_PROXY, &info, sizeof(info));
-    const std::string list = take_utf8(info.lpszProxy);
-    const std::string bypass = take_utf8(info.lpszProxyBypass);
-    if (info.dwAccessType != WINHTTP_ACCESS_TYPE_NAMED_PROXY) return "";
-    return named_proxy_for(list, bypass, parsed.secure, text::to_utf8(parsed.host));
+    std::wstring list = take(info.lpszProxy);
+    std::wstring bypass = take(info.lpszProxyBypass);
+    if (info.dwAccessType != WINHTTP_ACCESS_TYPE_NAMED_PROXY) {
+        list.clear();
+        bypass.clear();
+    }
+    HINTERNET chosen = setup.session_for(list, bypass);
+    if (!chosen) return "";
+    answered = true;
+    session = chosen;
+    return named_proxy_for(text::to_utf8(list), text::to_utf8(bypass), parsed.secure, text::to_utf8(parsed.host));
 }
 
 // Which certificate checks failed, as WinHTTP reports them during the send.
@@ -157,8 +189,20 @@ Response Client::request(const std::wstring& method, const std::string& url,
 
     // Windows refuses an empty host here; Wine accepts it and fails later at the send step, so
     // the unsplittable URL is caught before asking.
+    // The proxy this request goes through, to name it if it cannot be reached.
+    const std::string host = text::to_utf8(parsed.host);
+    HINTERNET session = session_;
+    std::string proxy;
+    bool automatic = false;
+    if (proxy_ && proxy_->mode == ProxyMode::Automatic && !parsed.host.empty()) {
+        proxy = ask_automatic_proxy(*proxy_, url, parsed, session, automatic);
+    }
+    if (proxy_ && !automatic && !proxy_->user.proxy.empty() && proxy_->mode != ProxyMode::PlatformDefault) {
+        proxy = named_proxy_for(proxy_->user.proxy, proxy_->user.bypass, parsed.secure, host);
+    }
+
     Handle connection(parsed.host.empty() ? nullptr
-                                          : WinHttpConnect(session_, parsed.host.c_str(), parsed.port, 0));
+                                          : WinHttpConnect(session, parsed.host.c_str(), parsed.port, 0));
     if (!connection.h) {
         response.error = "Connection failed";
         return response;
@@ -187,17 +231,6 @@ Response Client::request(const std::wstring& method, const std::string& url,
     for (const auto& [key, value] : headers) {
         const std::wstring line = text::to_wide(key + ": " + value);
         WinHttpAddRequestHeaders(request.h, line.c_str(), static_cast<DWORD>(-1), WINHTTP_ADDREQ_FLAG_ADD);
-    }
-
-    // The proxy this request goes through, to name it if it cannot be reached.
-    const std::string host = text::to_utf8(parsed.host);
-    std::string proxy;
-    bool automatic = false;
-    if (proxy_ && proxy_->mode == ProxyMode::Automatic) {
-        proxy = apply_automatic_proxy(session_, request.h, *proxy_, url, parsed, automatic);
-    }
-    if (proxy_ && !automatic && !proxy_->user.proxy.empty() && proxy_->mode != ProxyMode::PlatformDefault) {
-        proxy = named_proxy_for(proxy_->user.proxy, proxy_->user.bypass, parsed.secure, host);
     }
 
     DWORD certificate_flags = 0;
