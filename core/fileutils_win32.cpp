@@ -140,10 +140,10 @@ void OutFile::close() {
 }
 
 bool replace_file(const std::string& from, const std::string& to) {
-    return MoveFileExW(text::to_wide(from).c_str(), text::to_wide(to).c_str(),
+    return MoveFileExW(win32_path(from).c_str(), win32_path(to).c_str(),
                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
-bool remove_file(const std::string& path) { return DeleteFileW(text::to_wide(path).c_str()) != 0; }
+bool remove_file(const std::string& path) { return DeleteFileW(win32_path(path).c_str()) != 0; }
 
 }  // namespace fileutils
