@@ -187,8 +187,6 @@ Response Client::request(const std::wstring& method, const std::string& url,
     const uint64_t started = sys::tick_count_ms();
     const ParsedUrl parsed = parse_url(url);
 
-    // Windows refuses an empty host here; Wine accepts it and fails later at the send step, so
-    // the unsplittable URL is caught before asking.
     // The proxy this request goes through, to name it if it cannot be reached.
     const std::string host = text::to_utf8(parsed.host);
     HINTERNET session = session_;
@@ -201,6 +199,8 @@ Response Client::request(const std::wstring& method, const std::string& url,
         proxy = named_proxy_for(proxy_->user.proxy, proxy_->user.bypass, parsed.secure, host);
     }
 
+    // Windows refuses an empty host here; Wine accepts it and fails later at the send step, so
+    // the unsplittable URL is caught before asking.
     Handle connection(parsed.host.empty() ? nullptr
                                           : WinHttpConnect(session, parsed.host.c_str(), parsed.port, 0));
     if (!connection.h) {
