@@ -49,7 +49,7 @@ bool exists(const std::string& path) {
 
 bool last_write_time(const std::string& path, uint64_t& time) {
     WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!GetFileAttributesExW(text::to_wide(path).c_str(), GetFileExInfoStandard, &data)) return false;
+    if (!GetFileAttributesExW(win32_path(path).c_str(), GetFileExInfoStandard, &data)) return false;
     time = (static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
     return true;
 }
@@ -58,7 +58,7 @@ namespace {
 // Volume serial and file index: what names one file whatever the path.
 bool file_identity(const std::string& path, BY_HANDLE_FILE_INFORMATION& info) {
     // Zero access with full sharing: a file open elsewhere can still be identified.
-    HANDLE h = CreateFileW(text::to_wide(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+    HANDLE h = CreateFileW(win32_path(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (h == INVALID_HANDLE_VALUE) return false;
     const bool ok = GetFileInformationByHandle(h, &info) != 0;
