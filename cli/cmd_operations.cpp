@@ -75,12 +75,12 @@ int run_operations(const std::vector<std::string>& args) {
     cli::ParsedArgs parsed;
     std::string error;
     if (!cli::parse_args(args, specs, parsed, error)) return cli::usage_error("operations", error);
-    if (!cli::load_key_file(parsed, error)) return cli::usage_error("operations", error);
     if (parsed.help) {
         std::fputs(USAGE, stdout);
         std::fputs(cli::NETWORK_HELP, stdout);
         return cli::EXIT_OK;
     }
+    if (!cli::load_key_file(parsed, error)) return cli::usage_error("operations", error);
     if (!parsed.positional.empty()) return cli::usage_error("operations", "argumento inesperado: " + parsed.positional[0]);
 
     dorvane::ApiClient client;

@@ -369,13 +369,13 @@ int run_send(const std::vector<std::string>& args) {
     cli::ParsedArgs parsed;
     std::string error;
     if (!cli::parse_args(args, specs, parsed, error)) return cli::usage_error("send", error);
-    if (!cli::load_key_file(parsed, error)) return cli::usage_error("send", error);
     cli::set_quiet(parsed.has("--quiet"));
     if (parsed.help) {
         std::fputs(USAGE, stdout);
         std::fputs(cli::NETWORK_HELP, stdout);
         return cli::EXIT_OK;
     }
+    if (!cli::load_key_file(parsed, error)) return cli::usage_error("send", error);
     const std::string code = parsed.value("--operation");
     if (code.empty()) return cli::usage_error("send", "informe a operação com --operation CÓDIGO");
     if (parsed.positional.empty()) return cli::usage_error("send", "informe ao menos um arquivo ou pasta");
