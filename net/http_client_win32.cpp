@@ -159,12 +159,12 @@ Client::Client() {
     auto setup = read_user_proxy();
     // The operator's manual proxy becomes the session's; automatic configuration is asked per
     // request (WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY is not used: Wine accepts it and then ignores
-    // it), falling back to a direct connection when there is no manual proxy behind it.
+    // it). When it finds nothing and there is no manual proxy behind it, the machine-wide setting
+    // applies as before: direct, unless an administrator set one with netsh. "Detect settings
+    // automatically" is on by default, so that fallback is the everyday case.
     DWORD access = WINHTTP_ACCESS_TYPE_DEFAULT_PROXY;
     if (!setup->user.proxy.empty() && setup->mode != ProxyMode::PlatformDefault) {
         access = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
-    } else if (setup->mode == ProxyMode::Automatic) {
-        access = WINHTTP_ACCESS_TYPE_NO_PROXY;
     }
     const std::wstring proxy = text::to_wide(setup->user.proxy);
     const std::wstring bypass = text::to_wide(setup->user.bypass);

@@ -26,7 +26,7 @@ enum class ProxyMode {
     PlatformDefault,  // nothing set for the user: the machine-wide WinHTTP setting, as before
     Named,            // the manual proxy and its bypass list, for the whole session
     Automatic,        // ask the PAC script / auto-detection per request; when that finds nothing,
-                      // the manual proxy if one is set, else a direct connection
+                      // the manual proxy if one is set, else the machine-wide setting (normally direct)
 };
 
 ProxyMode proxy_mode(const UserProxySettings& settings);
