@@ -1,6 +1,8 @@
+#include <sys/mman.h>
 #include <time.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 
 #include "core/sys.h"
@@ -42,6 +44,23 @@ std::string last_error_text() {
     const int code = errno;
     char buf[256] = {};
     return strerror_text(strerror_r(code, buf, sizeof buf), buf);
+}
+
+void advise_large_buffer(void* data, size_t size) {
+#ifdef MADV_HUGEPAGE
+    // Only whole large pages inside the buffer can be backed by one; the hint must not leave a
+    // failure reason behind for a caller that reads errno later.
+    constexpr uintptr_t large = uintptr_t(2) << 20;
+    const uintptr_t begin = (reinterpret_cast<uintptr_t>(data) + large - 1) & ~(large - 1);
+    const uintptr_t end = (reinterpret_cast<uintptr_t>(data) + size) & ~(large - 1);
+    if (data == nullptr || end <= begin) return;
+    const int saved = errno;
+    madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+    errno = saved;
+#else
+    (void)data;
+    (void)size;
+#endif
 }
 
 }  // namespace sys

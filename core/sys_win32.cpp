@@ -36,4 +36,7 @@ std::string last_error_text() {
     return text::to_utf8(words);
 }
 
+// Large pages on Windows need a privilege that users do not have; the buffer stays as it is.
+void advise_large_buffer(void*, size_t) {}
+
 }  // namespace sys

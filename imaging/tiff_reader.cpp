@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "core/sys.h"
 #include "imaging/ccitt.h"
 #include "imaging/deflate.h"
 #include "imaging/inflate.h"
@@ -153,6 +154,9 @@ std::vector<uint8_t> decode_strips(const StripDecoders& d, const uint8_t* file, 
                                    size_t count, const StripCodec& c, uint64_t need) {
     std::vector<uint8_t> buf;
     buf.reserve(size_t(need));
+    // A scan's page is tens of megabytes written once from end to end; faulting it in 4 KiB at a
+    // time cost more than decoding it.
+    if (need >= (uint64_t(8) << 20)) sys::advise_large_buffer(buf.data(), buf.capacity());
     std::vector<uint8_t> scratch;
     uint64_t rows_done = 0;
     for (size_t i = 0; i < count; ++i) {

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <cerrno>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -28,6 +30,21 @@ TEST(Sys, LocalTimeFormats) {
     EXPECT_EQ(sys::local_time(""), "");
     // Longer than the 32-byte buffer: strftime gives nothing rather than a cut text.
     EXPECT_EQ(sys::local_time("%Y-%m-%d %H:%M:%S %Y-%m-%d %H:%M:%S"), "");
+}
+
+// The large-page hint is only a hint: what the buffer holds stays, and errno, which a caller may
+// be about to read for an earlier failure, is left alone.
+TEST(Sys, LargeBufferHintKeepsContentsAndErrno) {
+    std::vector<uint8_t> buf(size_t(9) << 20);
+    for (size_t i = 0; i < buf.size(); i += 4093) buf[i] = uint8_t(i);
+    errno = ENOENT;
+    sys::advise_large_buffer(buf.data() + 1, buf.size() - 1);
+    sys::advise_large_buffer(buf.data(), 100);
+    sys::advise_large_buffer(nullptr, 0);
+    EXPECT_EQ(errno, ENOENT);
+    for (size_t i = 0; i < buf.size(); i += 4093) ASSERT_EQ(buf[i], uint8_t(i)) << i;
+    buf[buf.size() - 1] = 7;
+    EXPECT_EQ(buf.back(), 7);
 }
 
 }  // namespace
