@@ -2,10 +2,10 @@
 //
 // Windows uses WinHTTP, Linux libcurl; both keep the same observable contract: user agent
 // "DorvaneClient/1.0", default proxy settings, a fresh connection per call, only our own headers
-// (no Expect: 100-continue), the whole body in one send, one time-out for resolve, connect, send
-// and receive, redirects never followed (a 3xx comes back as its status, so the API key never
-// travels to another origin), answers above MAX_RESPONSE_BYTES and exchanges that last longer
-// than EXCHANGE_BOUND_FACTOR time-outs end as transport failures.
+// (no Expect: 100-continue), the body's length announced up front (never chunked), one time-out
+// for resolve, connect, send and receive, redirects never followed (a 3xx comes back as its
+// status, so the API key never travels to another origin), answers above MAX_RESPONSE_BYTES and
+// exchanges that last longer than EXCHANGE_BOUND_FACTOR time-outs end as transport failures.
 //
 // Failure style: never throws for network failures. A transport failure is status 0 plus one of
 // the error texts below; any HTTP status (1xx..5xx) is a response with an empty error.
@@ -74,8 +74,7 @@ std::string refusal_before_send(const void* session, const std::map<std::string,
 
 // While one lives on a thread, that thread's requests report how much of their body has gone out
 // (bytes sent, body size), from inside the transfer, so a long upload can show that it moves.
-// A later scope on the same thread replaces the hook until it ends. Only the libcurl client
-// reports; WinHTTP sends the body in one call and reports nothing.
+// A later scope on the same thread replaces the hook until it ends.
 class UploadProgressScope {
 public:
     explicit UploadProgressScope(std::function<void(uint64_t sent, uint64_t total)> hook);

@@ -2,6 +2,7 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include <algorithm>
 #include <atomic>
 #include <map>
 #include <mutex>
@@ -49,6 +50,7 @@ struct ProxySetup {
 namespace {
 
 constexpr uint64_t DETECTION_RETRY_MS = 5 * 60 * 1000;
+constexpr size_t SEND_PIECE_BYTES = 64 * 1024;
 
 std::wstring take(LPWSTR s) {
     if (s == nullptr) return L"";
@@ -248,12 +250,24 @@ Response Client::request(const std::wstring& method, const std::string& url,
         return transport;
     };
 
+    // The headers go out with the whole length announced, then the body in pieces, so that a long
+    // upload can say how far it has got.
     const DWORD length = static_cast<DWORD>(body.size());
-    LPVOID data = body.empty() ? WINHTTP_NO_REQUEST_DATA : const_cast<uint8_t*>(body.data());
-    if (!WinHttpSendRequest(request.h, WINHTTP_NO_ADDITIONAL_HEADERS, 0, data, length, length,
+    if (!WinHttpSendRequest(request.h, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, length,
                             reinterpret_cast<DWORD_PTR>(&certificate_flags))) {
         response.error = transport_failure("Send failed");
         return response;
+    }
+    const auto& progress = upload_progress_hook();
+    for (size_t sent = 0; sent < body.size();) {
+        DWORD written = 0;
+        const DWORD piece = static_cast<DWORD>(std::min<size_t>(body.size() - sent, SEND_PIECE_BYTES));
+        if (!WinHttpWriteData(request.h, body.data() + sent, piece, &written) || written == 0) {
+            response.error = transport_failure("Send failed");
+            return response;
+        }
+        sent += written;
+        if (progress) progress(sent, body.size());
     }
     if (!WinHttpReceiveResponse(request.h, nullptr)) {
         response.error = transport_failure("Receive failed");

@@ -2,6 +2,8 @@
 
 #include <chrono>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "net/http_client.h"
 #include "support/test_server.h"
@@ -86,11 +88,26 @@ TEST_F(HttpClientTest, SendsOurHeadersAndNoBodyForGet) {
     EXPECT_EQ(server.requests()[1].header("x-api-key"), "");
 }
 
-TEST_F(HttpClientTest, PostBodyArrivesWholeInOneRequest) {
+// The body goes out in pieces so that its progress can be reported: the pieces must add up to the
+// body in order, and the reports must climb to the body's size (a long upload that shows no bytes
+// moving looks hung).
+TEST_F(HttpClientTest, PostBodyArrivesWholeInOneRequestAndReportsItsProgress) {
     std::vector<uint8_t> body(2 * 1024 * 1024);
     for (size_t i = 0; i < body.size(); ++i) body[i] = static_cast<uint8_t>(i * 7);
-    const auto r = client.request(L"POST", server.url() + "/p", {{"Content-Type", "application/x-mine"}}, body, 10);
+    std::vector<std::pair<uint64_t, uint64_t>> reports;
+    http::Response r;
+    {
+        const http::UploadProgressScope scope([&](uint64_t sent, uint64_t total) { reports.emplace_back(sent, total); });
+        r = client.request(L"POST", server.url() + "/p", {{"Content-Type", "application/x-mine"}}, body, 10);
+    }
     EXPECT_EQ(r.status, 404);
+    ASSERT_GE(reports.size(), 2u);
+    EXPECT_LT(reports.front().first, body.size());
+    EXPECT_EQ(reports.back().first, body.size());
+    for (size_t i = 0; i < reports.size(); ++i) {
+        EXPECT_EQ(reports[i].second, body.size());
+        EXPECT_GE(reports[i].first, i > 0 ? reports[i - 1].first : 0u);
+    }
     ASSERT_EQ(server.request_count(), 1u);
     const HttpRequest req = server.requests()[0];
     EXPECT_EQ(req.method, "POST");
