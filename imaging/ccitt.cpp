@@ -69,7 +69,8 @@ const RunLookup& run_lookup() {
 // terminating code (0 to 63). When the data ends inside a code or the bits form no code, the
 // make-up codes already read still count as the run; with none read the run fails (-1). The
 // bits of a failed code are consumed as far as the tree walk would have read them.
-int read_run(BitReader& r, const RunEntry* lookup) {
+// Inlined so that a caller's reader can stay in registers.
+[[gnu::always_inline]] inline int read_run(BitReader& r, const RunEntry* lookup) {
     int total = 0;
     bool any = false;
     for (;;) {
@@ -123,14 +124,25 @@ void paint_changes(uint8_t* row, const std::vector<int>& changes, int width) {
 // decode_2d_line makes, and the black runs of a one-dimensional line, never decrease and stay
 // within 0 .. width; on such a list a position changes the colour when it is listed an odd
 // number of times and lies before the width.
+// Equal entries sit side by side, so each entry either cancels the last one kept (the same
+// position listed again) or is kept; after a cancellation the entry kept before is smaller than
+// anything still to come. Done without branches: counting each group's repeats mispredicted on
+// nearly every run.
 void changes_of_list(const std::vector<int>& list, int width, std::vector<int>& changes) {
-    changes.clear();
-    for (size_t i = 0; i < list.size();) {
-        size_t j = i + 1;
-        while (j < list.size() && list[j] == list[i]) ++j;
-        if ((j - i) % 2 == 1 && list[i] < width) changes.push_back(list[i]);
-        i = j;
+    changes.resize(list.size());
+    const int* in = list.data();
+    int* out = changes.data();
+    size_t n = 0;
+    int last = -1;  // no position: entries are never negative
+    for (size_t i = 0; i < list.size(); ++i) {
+        const int v = in[i];
+        if (v >= width) break;  // the rest lie at the width too
+        const bool same = v == last;
+        out[n] = v;
+        n = same ? n - 1 : n + 1;
+        last = same ? -1 : v;
     }
+    changes.resize(n);
 }
 
 enum class Mode { V0, VR1, VL1, VR2, VL2, VR3, VL3, Pass, Horizontal, None };
@@ -223,6 +235,15 @@ bool decode_2d_line(BitReader& reader, const std::vector<int>& reference, std::v
     current.clear();
     if (width < 0) return true;
     const RunLookup& t = run_lookup();
+    // The reader is worked on as a local copy, handed back on every way out: through the
+    // reference, each change list append could see it, so it would be stored and reloaded on
+    // every code.
+    struct HandBack {
+        BitReader& to;
+        BitReader copy;
+        ~HandBack() { to.bitpos = copy.bitpos; }
+    } local{reader, reader};
+    BitReader& r = local.copy;
 
     // b1 is "the first changing element on the reference line to the right of a0 and of opposite
     // colour to a0's colour" (T.4 section 4.2.1.3.1). a0 never moves left, so on a sorted
@@ -246,13 +267,13 @@ bool decode_2d_line(BitReader& reader, const std::vector<int>& reference, std::v
             if (j + 1 < nref) b2 = std::min<long long>(reference[j + 1], width);
         }
 
-        Mode mode = read_mode(reader);
+        Mode mode = read_mode(r);
         if (mode == Mode::None) return !current.empty();
         if (mode == Mode::Pass) {
             a0 = b2;
         } else if (mode == Mode::Horizontal) {
-            int first = read_run(reader, white ? t.white : t.black);
-            int second = read_run(reader, white ? t.black : t.white);
+            int first = read_run(r, white ? t.white : t.black);
+            int second = read_run(r, white ? t.black : t.white);
             if (first < 0 || second < 0) return !current.empty();
             long long a1 = std::min<long long>(std::max<long long>(a0, 0) + first, width);
             long long a2 = std::min<long long>(a1 + second, width);
