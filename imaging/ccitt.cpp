@@ -235,14 +235,32 @@ bool decode_2d_line(BitReader& reader, const std::vector<int>& reference, std::v
     current.clear();
     if (width < 0) return true;
     const RunLookup& t = run_lookup();
-    // The reader is worked on as a local copy, handed back on every way out: through the
-    // reference, each change list append could see it, so it would be stored and reloaded on
-    // every code.
-    struct HandBack {
+    // The reader is worked on as a local copy and the list filled by index into room made
+    // ahead, both handed back on every way out: through the references, each append could see
+    // the reader (stored and reloaded on every code), and the appends were not inlined.
+    struct Local {
         BitReader& to;
         BitReader copy;
-        ~HandBack() { to.bitpos = copy.bitpos; }
-    } local{reader, reader};
+        std::vector<int>& list;
+        int* out = nullptr;
+        size_t n = 0;
+        size_t room = 0;
+        ~Local() {
+            to.bitpos = copy.bitpos;
+            list.resize(n);
+        }
+        void put(long long v) {
+            if (n == room) grow();
+            out[n++] = static_cast<int>(v);
+        }
+        void grow() {
+            // The first time, whatever room earlier lines left behind.
+            list.resize(std::max<size_t>({64, room * 2, list.capacity()}));
+            out = list.data();
+            room = list.size();
+        }
+    } local{reader, reader, current};
+    local.grow();
     BitReader& r = local.copy;
 
     // b1 is "the first changing element on the reference line to the right of a0 and of opposite
@@ -268,22 +286,22 @@ bool decode_2d_line(BitReader& reader, const std::vector<int>& reference, std::v
         }
 
         Mode mode = read_mode(r);
-        if (mode == Mode::None) return !current.empty();
+        if (mode == Mode::None) return local.n != 0;
         if (mode == Mode::Pass) {
             a0 = b2;
         } else if (mode == Mode::Horizontal) {
             int first = read_run(r, white ? t.white : t.black);
             int second = read_run(r, white ? t.black : t.white);
-            if (first < 0 || second < 0) return !current.empty();
+            if (first < 0 || second < 0) return local.n != 0;
             long long a1 = std::min<long long>(std::max<long long>(a0, 0) + first, width);
             long long a2 = std::min<long long>(a1 + second, width);
-            current.push_back(static_cast<int>(a1));
-            current.push_back(static_cast<int>(a2));
+            local.put(a1);
+            local.put(a2);
             a0 = a2;
         } else {
             long long a1 = std::clamp<long long>(b1 + vertical_offset(mode), 0, width);
             if (a0 >= 0 && a1 < a0) a1 = a0;
-            current.push_back(static_cast<int>(a1));
+            local.put(a1);
             white = !white;
             a0 = a1;
         }
