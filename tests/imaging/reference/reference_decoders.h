@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "imaging/ccitt.h"
+
 namespace reference {
 
 namespace inflate {
@@ -33,17 +35,10 @@ std::vector<uint8_t> decode_lzw(const uint8_t* data, size_t length, size_t max_o
 }  // namespace tiff
 
 namespace ccitt {
-struct HuffNode {
-    int32_t child0 = -1;
-    int32_t child1 = -1;
-    int32_t value = -1;
-};
-struct Tables {
-    std::vector<HuffNode> white;
-    std::vector<HuffNode> black;
-    bool built = false;
-};
-const Tables* get_tables();
+// The code trees are the product's own: the libtiff oracle tests hold them to the standard.
+using ::ccitt::HuffNode;
+using ::ccitt::Tables;
+using ::ccitt::get_tables;
 struct BitReader {
     const uint8_t* data = nullptr;
     size_t size = 0;
