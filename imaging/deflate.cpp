@@ -4,6 +4,7 @@
 // whichever is smaller. Image rows repeat a lot (white margins, runs of one grey, a row like the
 // one above), which a short chain finds about as well as zlib's long ones.
 #include "imaging/deflate.h"
+#include "imaging/deflate_format.h"
 
 #include <algorithm>
 #include <array>
@@ -33,17 +34,11 @@ constexpr size_t BLOCK_SYMBOLS = 32768;
 constexpr size_t PIECE = size_t(1) << 30;
 constexpr size_t PARALLEL_FROM = size_t(1) << 20;
 
-constexpr uint16_t LEN_BASE[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
-                                   31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
-constexpr uint8_t LEN_EXTRA[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
-                                   2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-constexpr uint16_t DIST_BASE[30] = {1,   2,   3,   4,   5,   7,    9,    13,   17,   25,
-                                    33,  49,  65,  97,  129, 193,  257,  385,  513,  769,
-                                    1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
-constexpr uint8_t DIST_EXTRA[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
-                                    6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
-constexpr uint8_t CODE_LENGTH_ORDER[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5,
-                                           11, 4, 12, 3, 13, 2, 14, 1, 15};
+using deflate_format::CODE_LENGTH_ORDER;
+using deflate_format::DIST_BASE;
+using deflate_format::DIST_EXTRA;
+using deflate_format::LEN_BASE;
+using deflate_format::LEN_EXTRA;
 
 struct CodeTables {
     uint8_t len_code[MAX_MATCH + 1];  // length -> index into LEN_BASE

@@ -1,6 +1,8 @@
 // Raw deflate (RFC 1951) with the output produced so far as the back-reference window.
 #include "imaging/inflate.h"
 
+#include "imaging/deflate_format.h"
+
 #include <algorithm>
 #include <cstring>
 #include <stdexcept>
@@ -15,19 +17,11 @@ constexpr int MAX_SYMBOLS = 320;   // 288 literal/length + 32 distance lengths i
 constexpr int FIXED_LITLEN = 288;  // fixed literal/length code lengths
 constexpr int FIXED_DIST = 32;     // fixed distance code lengths (30 and 31 are never valid)
 
-// Base lengths and extra bits for length symbols 257..285.
-constexpr uint16_t len_base[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
-                                   31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
-constexpr uint16_t len_extra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
-                                    2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-// Base distances and extra bits for distance symbols 0..29.
-constexpr uint16_t dist_base[30] = {1,    2,    3,    4,    5,    7,     9,     13,    17,  25,
-                                    33,   49,   65,   97,   129,  193,   257,   385,   513, 769,
-                                    1025, 1537, 2049, 3073, 4097, 6145,  8193,  12289, 16385, 24577};
-constexpr uint16_t dist_extra[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
-                                     6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
-// Order in which the code-length code lengths are sent (RFC 1951 section 3.2.7).
-constexpr uint8_t CL_ORDER[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+using deflate_format::CODE_LENGTH_ORDER;
+using deflate_format::DIST_BASE;
+using deflate_format::DIST_EXTRA;
+using deflate_format::LEN_BASE;
+using deflate_format::LEN_EXTRA;
 
 [[noreturn]] void fail(const char* message) { throw std::runtime_error(message); }
 
@@ -237,7 +231,7 @@ private:
         const int hclen = int(bits(4)) + 4;
 
         uint16_t lengths[MAX_SYMBOLS] = {};
-        for (int i = 0; i < hclen; ++i) lengths[CL_ORDER[i]] = uint16_t(bits(3));
+        for (int i = 0; i < hclen; ++i) lengths[CODE_LENGTH_ORDER[i]] = uint16_t(bits(3));
         Code lencode;
         build_code(lencode, lengths, 19, 7);
 
@@ -280,11 +274,11 @@ private:
             if (sym == 256) return;
             sym -= 257;
             if (sym >= 29) fail("Código de comprimento inválido");
-            size_t length = len_base[sym] + bits(len_extra[sym]);
+            size_t length = LEN_BASE[sym] + bits(LEN_EXTRA[sym]);
 
             const int dsym = decode(dist);
             if (dsym > 29) fail("Código de distância inválido");
-            const size_t distance = dist_base[dsym] + bits(dist_extra[dsym]);
+            const size_t distance = DIST_BASE[dsym] + bits(DIST_EXTRA[dsym]);
             if (distance == 0 || distance > produced()) fail("Distância inválida no fluxo comprimido");
             // Cut at the limit; a copy may overlap its own output (distance 1 repeats one byte).
             length = std::min(length, max_out_ - produced());

@@ -17,7 +17,7 @@ long long ms_between(Clock::time_point a, Clock::time_point b) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(b - a).count();
 }
 
-// 1994-11-06 08:49:37 UTC, the example date of the HTTP specification.
+// 1994-11-06 08:49:37 UTC, the example date of RFC 9110.
 constexpr int64_t EXAMPLE = 784111777;
 
 TEST(RetryAfter, SecondsAndAllThreeDateForms) {
