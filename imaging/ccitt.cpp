@@ -88,8 +88,28 @@ const RunLookup& run_lookup() {
     }
 }
 
+// Sets the bytes [from, to) to 0xFF with a few unaligned stores, overlapping where the count is
+// not a multiple of their size: most runs of a text page span a handful of bytes, for which a
+// call to memset cost more than the painting.
+[[gnu::always_inline]] inline void fill_bytes(uint8_t* from, uint8_t* to) {
+    const size_t count = static_cast<size_t>(to - from);
+    const uint64_t ones = ~uint64_t{0};
+    if (count >= 8) {
+        for (uint8_t* p = from; p + 8 < to; p += 8) std::memcpy(p, &ones, 8);
+        std::memcpy(to - 8, &ones, 8);
+    } else if (count >= 4) {
+        std::memcpy(from, &ones, 4);
+        std::memcpy(to - 4, &ones, 4);
+    } else if (count >= 2) {
+        std::memcpy(from, &ones, 2);
+        std::memcpy(to - 2, &ones, 2);
+    } else if (count == 1) {
+        *from = 0xFF;
+    }
+}
+
 // Sets pixels [start, end) of a row to black (1 bits, most significant bit first).
-void fill_black(uint8_t* row, int start, int end) {
+[[gnu::always_inline]] inline void fill_black(uint8_t* row, int start, int end) {
     if (start < 0) start = 0;
     if (start >= end) return;
     int first_byte = start >> 3;
@@ -101,9 +121,7 @@ void fill_black(uint8_t* row, int start, int end) {
         return;
     }
     row[first_byte] |= head;
-    if (last_byte > first_byte + 1) {
-        std::memset(row + first_byte + 1, 0xFF, static_cast<size_t>(last_byte - first_byte - 1));
-    }
+    fill_bytes(row + first_byte + 1, row + last_byte);
     row[last_byte] |= tail;
 }
 
@@ -151,8 +169,9 @@ enum class Mode { V0, VR1, VL1, VR2, VL2, VR3, VL3, Pass, Horizontal, None };
 // (the start of an EOL or of an extension code), and neither is data that ends inside a code.
 // Looked up over the next 7 bits (the longest mode code); 000000 is read as 6 bits.
 struct ModeEntry {
-    Mode mode;
-    uint8_t length;
+    Mode mode = Mode::None;
+    uint8_t length = 0;
+    int8_t offset = 0;  // a vertical mode's a1 - b1
 };
 
 constexpr ModeEntry mode_of(uint32_t bits) {
@@ -166,26 +185,7 @@ constexpr ModeEntry mode_of(uint32_t bits) {
     return {Mode::None, 6};                                                     // 000000
 }
 
-struct ModeLookup {
-    ModeEntry entries[128];
-    constexpr ModeLookup() : entries() {
-        for (uint32_t i = 0; i < 128; ++i) entries[i] = mode_of(i);
-    }
-};
-constexpr ModeLookup MODES;
-
-Mode read_mode(BitReader& r) {
-    const size_t left = r.bits_left();
-    const ModeEntry e = MODES.entries[r.peek(7)];
-    if (e.length > left) {
-        r.bitpos += left;
-        return Mode::None;
-    }
-    r.bitpos += e.length;
-    return e.mode;
-}
-
-int vertical_offset(Mode m) {
+constexpr int vertical_offset(Mode m) {
     switch (m) {
         case Mode::VR1: return 1;
         case Mode::VL1: return -1;
@@ -195,6 +195,28 @@ int vertical_offset(Mode m) {
         case Mode::VL3: return -3;
         default: return 0;
     }
+}
+
+struct ModeLookup {
+    ModeEntry entries[128];
+    constexpr ModeLookup() : entries() {
+        for (uint32_t i = 0; i < 128; ++i) {
+            entries[i] = mode_of(i);
+            entries[i].offset = static_cast<int8_t>(vertical_offset(entries[i].mode));
+        }
+    }
+};
+constexpr ModeLookup MODES;
+
+[[gnu::always_inline]] inline ModeEntry read_mode(BitReader& r) {
+    const size_t left = r.bits_left();
+    const ModeEntry e = MODES.entries[r.peek(7)];
+    if (e.length > left) {
+        r.bitpos += left;
+        return {Mode::None, 0, 0};
+    }
+    r.bitpos += e.length;
+    return e;
 }
 
 size_t output_size(int width, int rows) {
@@ -285,7 +307,8 @@ bool decode_2d_line(BitReader& reader, const std::vector<int>& reference, std::v
             if (j + 1 < nref) b2 = std::min<long long>(reference[j + 1], width);
         }
 
-        Mode mode = read_mode(r);
+        const ModeEntry entry = read_mode(r);
+        const Mode mode = entry.mode;
         if (mode == Mode::None) return local.n != 0;
         if (mode == Mode::Pass) {
             a0 = b2;
@@ -299,7 +322,7 @@ bool decode_2d_line(BitReader& reader, const std::vector<int>& reference, std::v
             local.put(a2);
             a0 = a2;
         } else {
-            long long a1 = std::clamp<long long>(b1 + vertical_offset(mode), 0, width);
+            long long a1 = std::clamp<long long>(b1 + entry.offset, 0, width);
             if (a0 >= 0 && a1 < a0) a1 = a0;
             local.put(a1);
             white = !white;
