@@ -2,6 +2,8 @@
 // time, no lookup tables, the output produced so far as the back-reference window.
 #include "reference_decoders.h"
 
+#include "imaging/deflate_format.h"
+
 #include <algorithm>
 #include <stdexcept>
 
@@ -16,19 +18,11 @@ constexpr int MAX_SYMBOLS = 320;   // 288 literal/length + 32 distance lengths i
 constexpr int FIXED_LITLEN = 288;  // fixed literal/length code lengths
 constexpr int FIXED_DIST = 32;     // fixed distance code lengths (30 and 31 are never valid)
 
-// Base lengths and extra bits for length symbols 257..285.
-constexpr uint16_t len_base[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
-                                   31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
-constexpr uint16_t len_extra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
-                                    2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-// Base distances and extra bits for distance symbols 0..29.
-constexpr uint16_t dist_base[30] = {1,    2,    3,    4,    5,    7,     9,     13,    17,  25,
-                                    33,   49,   65,   97,   129,  193,   257,   385,   513, 769,
-                                    1025, 1537, 2049, 3073, 4097, 6145,  8193,  12289, 16385, 24577};
-constexpr uint16_t dist_extra[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
-                                     6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
-// Order in which the code-length code lengths are sent (RFC 1951 section 3.2.7).
-constexpr uint8_t CL_ORDER[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+using deflate_format::CODE_LENGTH_ORDER;
+using deflate_format::DIST_BASE;
+using deflate_format::DIST_EXTRA;
+using deflate_format::LEN_BASE;
+using deflate_format::LEN_EXTRA;
 
 [[noreturn]] void fail(const char* message) { throw std::runtime_error(message); }
 
@@ -75,7 +69,7 @@ void dynamic_tables(BitReader& in, HuffTable& litlen, HuffTable& dist) {
     int hclen = static_cast<int>(in.bits(4)) + 4;
 
     uint16_t lengths[MAX_SYMBOLS] = {};
-    for (int i = 0; i < hclen; ++i) lengths[CL_ORDER[i]] = static_cast<uint16_t>(in.bits(3));
+    for (int i = 0; i < hclen; ++i) lengths[CODE_LENGTH_ORDER[i]] = static_cast<uint16_t>(in.bits(3));
     HuffTable lencode;
     lencode.build(lengths, 19);
 
@@ -115,74 +109,17 @@ void compressed_block(BitReader& in, const HuffTable& litlen, const HuffTable& d
         if (sym == 256) return;
         sym -= 257;
         if (sym >= 29) fail("Código de comprimento inválido");
-        size_t length = len_base[sym] + in.bits(len_extra[sym]);
+        size_t length = LEN_BASE[sym] + in.bits(LEN_EXTRA[sym]);
 
         int dsym = dist.decode(in);
         if (dsym > 29) fail("Código de distância inválido");
-        size_t distance = dist_base[dsym] + in.bits(dist_extra[dsym]);
+        size_t distance = DIST_BASE[dsym] + in.bits(DIST_EXTRA[dsym]);
         if (distance == 0 || distance > out.bytes.size()) fail("Distância inválida no fluxo comprimido");
         out.copy_back(distance, length);
     }
 }
 
 }  // namespace
-
-uint32_t BitReader::bits(int n) {
-    if (n == 0) return 0;
-    while (bitcnt <= 24 && pos < size) {
-        bitbuf |= static_cast<uint32_t>(data[pos++]) << bitcnt;
-        bitcnt += 8;
-    }
-    if (bitcnt < n) fail("Dados comprimidos truncados");
-    uint32_t value = bitbuf & ((1u << n) - 1);
-    bitbuf >>= n;
-    bitcnt -= n;
-    return value;
-}
-
-void HuffTable::build(const uint16_t* lengths, int n) {
-    for (auto& c : counts) c = 0;
-    for (int sym = 0; sym < n; ++sym) {
-        if (lengths[sym] > MAX_BITS) fail("Código Huffman longo demais");
-        ++counts[lengths[sym]];
-    }
-    counts[0] = 0;
-
-    int offsets[MAX_BITS + 1];
-    offsets[1] = 0;
-    for (int len = 1; len < MAX_BITS; ++len) offsets[len + 1] = offsets[len] + counts[len];
-
-    num_symbols = 0;
-    for (int sym = 0; sym < n; ++sym) {
-        if (lengths[sym] == 0) continue;
-        int index = offsets[lengths[sym]]++;
-        if (index >= MAX_SYMBOLS) fail("Tabela de Huffman grande demais");
-        symbols[index] = static_cast<uint16_t>(sym);
-        ++num_symbols;
-    }
-}
-
-// Canonical decoding (RFC 1951 section 3.2.2): codes of one length are consecutive numbers, and
-// the first code of each length follows from the counts of the shorter ones. Huffman codes are
-// sent most significant bit first, so each new bit is appended at the bottom.
-int HuffTable::decode(BitReader& reader) const {
-    int code = 0;
-    int first = 0;
-    int index = 0;
-    for (int len = 1; len <= MAX_BITS; ++len) {
-        code |= static_cast<int>(reader.bits(1));
-        int count = counts[len];
-        if (code < first + count) {
-            int pos = index + code - first;
-            if (pos < 0 || pos >= num_symbols) fail("Tabela de Huffman inconsistente");
-            return symbols[pos];
-        }
-        index += count;
-        first = (first + count) << 1;
-        code <<= 1;
-    }
-    fail("Invalid Huffman code");
-}
 
 std::vector<uint8_t> inflate_raw(const uint8_t* data, size_t length, size_t max_out) {
     Output out{{}, max_out};
