@@ -3,6 +3,7 @@
 #include <system_error>
 #include <thread>
 
+#include "app/main_window.h"
 #include "core/sys.h"
 #include "core/text.h"
 
@@ -89,11 +90,26 @@ void set_operations(std::vector<dorvane::Operation> operations) {
     g_app.operations = std::move(operations);
 }
 
-void set_files(std::vector<std::string> files) {
-    std::vector<std::string> previous;
+void set_files(const std::vector<std::string>& paths) {
+    std::vector<FileRow> rows;
+    rows.reserve(paths.size());
+    for (const std::string& path : paths) {
+        rows.push_back({path, file_info(path)});
+    }
     std::lock_guard<std::mutex> lock(g_app.data_mutex);
-    previous.swap(g_app.files);
-    g_app.files = std::move(files);
+    // The old list is released after the lock, with `rows`.
+    rows.swap(g_app.files);
+}
+
+void add_file(const std::string& path) {
+    FileRow row{path, file_info(path)};
+    std::lock_guard<std::mutex> lock(g_app.data_mutex);
+    for (const FileRow& held : g_app.files) {
+        if (held.path == path) {
+            return;
+        }
+    }
+    g_app.files.push_back(std::move(row));
 }
 
 std::vector<dorvane::Operation> operations_copy() {
@@ -101,9 +117,42 @@ std::vector<dorvane::Operation> operations_copy() {
     return g_app.operations;
 }
 
-std::vector<std::string> files_copy() {
+std::vector<std::string> file_paths() {
+    std::vector<std::string> paths;
     std::lock_guard<std::mutex> lock(g_app.data_mutex);
-    return g_app.files;
+    paths.reserve(g_app.files.size());
+    for (const FileRow& row : g_app.files) {
+        paths.push_back(row.path);
+    }
+    return paths;
+}
+
+size_t operation_count() {
+    std::lock_guard<std::mutex> lock(g_app.data_mutex);
+    return g_app.operations.size();
+}
+
+size_t file_count() {
+    std::lock_guard<std::mutex> lock(g_app.data_mutex);
+    return g_app.files.size();
+}
+
+bool operation_at(size_t index, dorvane::Operation& operation) {
+    std::lock_guard<std::mutex> lock(g_app.data_mutex);
+    if (index >= g_app.operations.size()) {
+        return false;
+    }
+    operation = g_app.operations[index];
+    return true;
+}
+
+bool file_at(size_t index, FileRow& row) {
+    std::lock_guard<std::mutex> lock(g_app.data_mutex);
+    if (index >= g_app.files.size()) {
+        return false;
+    }
+    row = g_app.files[index];
+    return true;
 }
 
 void set_uploader(std::shared_ptr<dorvane::BatchUploader> uploader) {

@@ -4,10 +4,10 @@
 // messages below. A string payload is a heap copy made by ui_post; once the post succeeds the
 // window owns it (and deletes it on every path), and when the post fails ui_post deletes it.
 //
-// g_app's catalogue and file list are handed over under g_app.data_mutex: workers hold it while
-// they replace or extend a vector, the window while it reads one (never while calling into a
-// control, since a list box may send WM_DRAWITEM back synchronously). The uploader slot has its
-// own lock so that "Cancelar" and the exit question never reach an uploader being destroyed.
+// g_app's catalogue and file list are reached only through the hand-over functions below, which
+// hold g_app.data_mutex for the copy and never while calling into a control (a list box may send
+// WM_DRAWITEM back synchronously). The uploader slot has its own lock so that "Cancelar" and the
+// exit question never reach an uploader being destroyed.
 #pragma once
 
 #include <windows.h>
@@ -53,6 +53,13 @@ constexpr const char* APP_NAME = "Dorvane API Client";
 constexpr const char* APP_VERSION = version::TEXT;
 constexpr const wchar_t* WINDOW_CLASS = L"DorvaneClientWnd";
 
+// One entry of the file list: the path and the text drawn at the row's right (format tag and
+// size), read from the file when the entry is made so that painting never touches the disk.
+struct FileRow {
+    std::string path;
+    std::string info;
+};
+
 struct AppState {
     HWND hwnd = nullptr;
     HWND url_edit = nullptr;
@@ -71,11 +78,12 @@ struct AppState {
     HWND btn_cancel = nullptr;
     HWND btn_clear = nullptr;
 
-    dorvane::ApiClient client;
+    // Made by app_startup, so that no HTTP session opens before the program runs.
+    std::unique_ptr<dorvane::ApiClient> client;
 
-    // Guarded by data_mutex: written by workers, read by the window.
+    // Guarded by data_mutex; only the hand-over functions touch them.
     std::vector<dorvane::Operation> operations;
-    std::vector<std::string> files;
+    std::vector<FileRow> files;
     std::mutex data_mutex;
 
     // The uploader slot, guarded by uploader_mutex. Shared ownership lets a cancel request keep
@@ -119,11 +127,19 @@ std::string get_text(HWND control);
 int message_box(HWND owner, const std::string& text, unsigned flags);
 
 // The hand-over of the catalogue and the file list, under g_app.data_mutex. Workers replace a
-// vector as a whole before they post its refresh message; launchers take copies.
+// list as a whole (or extend the file list) before they post its refresh message; the window and
+// the launchers take copies. A file's row info is read before the lock is taken.
 void set_operations(std::vector<dorvane::Operation> operations);
-void set_files(std::vector<std::string> files);
+void set_files(const std::vector<std::string>& paths);
+// Appends path unless the list already holds it (exact bytes: no case folding, no normalisation).
+void add_file(const std::string& path);
 std::vector<dorvane::Operation> operations_copy();
-std::vector<std::string> files_copy();
+std::vector<std::string> file_paths();
+size_t operation_count();
+size_t file_count();
+// Entry `index`; false when the list is shorter (it changed since the list box was filled).
+bool operation_at(size_t index, dorvane::Operation& operation);
+bool file_at(size_t index, FileRow& row);
 
 // Publishes the running send's uploader (an uploader still held is dropped).
 void set_uploader(std::shared_ptr<dorvane::BatchUploader> uploader);

@@ -16,12 +16,42 @@
 namespace {
 
 constexpr DWORD EDIT_STYLE = WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL;
-constexpr DWORD OPS_LIST_STYLE = WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_TABSTOP | LBS_NOINTEGRALHEIGHT |
-                                 LBS_HASSTRINGS | LBS_OWNERDRAWFIXED | LBS_NOTIFY;
-constexpr DWORD FILES_LIST_STYLE = WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_TABSTOP | LBS_EXTENDEDSEL |
-                                   LBS_NOINTEGRALHEIGHT | LBS_HASSTRINGS | LBS_OWNERDRAWFIXED;
-constexpr DWORD CHECK_STYLE = WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX;
-constexpr DWORD LOG_STYLE = WS_CHILD | WS_VISIBLE | WS_VSCROLL | ES_READONLY | ES_AUTOVSCROLL | ES_MULTILINE;
+constexpr DWORD LIST_STYLE = WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_TABSTOP | LBS_NOINTEGRALHEIGHT | LBS_HASSTRINGS |
+                             LBS_OWNERDRAWFIXED;
+
+}  // namespace
+
+const std::array<ChildControl, 15> CHILD_CONTROLS = {{
+    {&AppState::url_edit, IDC_URL, L"EDIT", BtnKind::Primary, dorvane::DEFAULT_BASE_URL, EDIT_STYLE, &g_fontUI,
+     WhileBusy::Unchanged},
+    {&AppState::key_edit, IDC_API_KEY, L"EDIT", BtnKind::Primary, "", EDIT_STYLE | ES_PASSWORD, &g_fontUI,
+     WhileBusy::Unchanged},
+    {&AppState::folder_edit, IDC_FOLDER, L"EDIT", BtnKind::Primary, nullptr, EDIT_STYLE, &g_fontUI,
+     WhileBusy::Unchanged},
+    {&AppState::btn_connect, IDC_CONNECT, nullptr, BtnKind::Primary, "Conectar", 0, &g_fontBold, WhileBusy::Disabled},
+    {&AppState::btn_scan, IDC_SCAN, nullptr, BtnKind::Secondary, "Buscar", 0, &g_fontBold, WhileBusy::Disabled},
+    {&AppState::btn_browse, IDC_BROWSE, nullptr, BtnKind::Secondary, "Selecionar...", 0, &g_fontBold,
+     WhileBusy::Disabled},
+    {&AppState::btn_convert, IDC_CONVERT, nullptr, BtnKind::Secondary, "Converter TIFFs", 0, &g_fontBold,
+     WhileBusy::Disabled},
+    {&AppState::btn_send_selected, IDC_SEND_SELECTED, nullptr, BtnKind::Secondary, "Enviar selecionados", 0,
+     &g_fontBold, WhileBusy::Disabled},
+    {&AppState::btn_send_all, IDC_SEND_ALL, nullptr, BtnKind::Primary, "Enviar todos", 0, &g_fontBold,
+     WhileBusy::Disabled},
+    {&AppState::btn_cancel, IDC_CANCEL, nullptr, BtnKind::Danger, "Cancelar", 0, &g_fontBold, WhileBusy::Enabled},
+    {&AppState::btn_clear, IDC_CLEAR, nullptr, BtnKind::Secondary, "Limpar", 0, &g_fontBold, WhileBusy::Unchanged},
+    {&AppState::ops_list, IDC_OPERATIONS, L"LISTBOX", BtnKind::Primary, "", LIST_STYLE | LBS_NOTIFY, nullptr,
+     WhileBusy::Unchanged},
+    {&AppState::files_list, IDC_FILES, L"LISTBOX", BtnKind::Primary, "", LIST_STYLE | LBS_EXTENDEDSEL, nullptr,
+     WhileBusy::Unchanged},
+    {&AppState::chk_sync, IDC_SYNC, L"BUTTON", BtnKind::Primary, "Aguardar resultado (síncrono)",
+     WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX, &g_fontUI, WhileBusy::Unchanged},
+    // Not a tab stop: Tab never lands in the log.
+    {&AppState::log_edit, IDC_LOG, L"EDIT", BtnKind::Primary, "",
+     WS_CHILD | WS_VISIBLE | WS_VSCROLL | ES_READONLY | ES_AUTOVSCROLL | ES_MULTILINE, &g_fontMono, WhileBusy::Unchanged},
+}};
+
+namespace {
 
 // Most log lines appended at once; keeps the window responsive while a worker floods the log.
 constexpr int MAX_LOG_BATCH = 1000;
@@ -123,15 +153,9 @@ void paint_content(HDC hdc, const RECT& client) {
     draw_input_frame(hdc, l.input_url, g_app.url_edit);
     draw_input_frame(hdc, l.input_key, g_app.key_edit);
 
-    bool no_operations;
-    size_t file_count;
-    {
-        std::lock_guard<std::mutex> lock(g_app.data_mutex);
-        no_operations = g_app.operations.empty();
-        file_count = g_app.files.size();
-    }
-    draw_card(hdc, l.card_operation, "Operação", no_operations ? "conecte-se" : "");
-    draw_card(hdc, l.card_files, "Arquivos", file_count == 0 ? "" : std::to_string(file_count) + " arquivo(s)");
+    const size_t files = file_count();
+    draw_card(hdc, l.card_operation, "Operação", operation_count() == 0 ? "conecte-se" : "");
+    draw_card(hdc, l.card_files, "Arquivos", files == 0 ? "" : std::to_string(files) + " arquivo(s)");
     draw_label(hdc, "Pasta", {l.card_files.left + S(14), l.input_folder.top, l.input_folder.left - S(6), l.input_folder.bottom});
     draw_input_frame(hdc, l.input_folder, g_app.folder_edit);
 
@@ -156,12 +180,8 @@ void draw_item_background(HDC hdc, const RECT& r, bool selected) {
 
 void draw_operation_item(const DRAWITEMSTRUCT& item) {
     dorvane::Operation operation;
-    {
-        std::lock_guard<std::mutex> lock(g_app.data_mutex);
-        if (item.itemID == static_cast<UINT>(-1) || item.itemID >= g_app.operations.size()) {
-            return;
-        }
-        operation = g_app.operations[item.itemID];
+    if (item.itemID == static_cast<UINT>(-1) || !operation_at(item.itemID, operation)) {
+        return;
     }
     const RECT& r = item.rcItem;
     bool selected = (item.itemState & ODS_SELECTED) != 0;
@@ -174,23 +194,18 @@ void draw_operation_item(const DRAWITEMSTRUCT& item) {
 }
 
 void draw_file_item(const DRAWITEMSTRUCT& item) {
-    std::string path;
-    {
-        std::lock_guard<std::mutex> lock(g_app.data_mutex);
-        if (item.itemID == static_cast<UINT>(-1) || item.itemID >= g_app.files.size()) {
-            return;
-        }
-        path = g_app.files[item.itemID];
+    FileRow row;
+    if (item.itemID == static_cast<UINT>(-1) || !file_at(item.itemID, row)) {
+        return;
     }
     const RECT& r = item.rcItem;
     bool selected = (item.itemState & ODS_SELECTED) != 0;
     draw_item_background(item.hDC, r, selected);
-    std::string info = file_info(path);
-    if (!info.empty()) {
-        theme::draw_text(item.hDC, info, {r.right - S(130), r.top, r.right - S(10), r.bottom}, g_fontSmall,
+    if (!row.info.empty()) {
+        theme::draw_text(item.hDC, row.info, {r.right - S(130), r.top, r.right - S(10), r.bottom}, g_fontSmall,
                          COLOR_MUTED, DT_RIGHT | DT_SINGLELINE | DT_VCENTER);
     }
-    theme::draw_text(item.hDC, fileutils::base_name(path), {r.left + S(12), r.top, r.right - S(140), r.bottom},
+    theme::draw_text(item.hDC, fileutils::base_name(row.path), {r.left + S(12), r.top, r.right - S(140), r.bottom},
                      g_fontUI, selected ? COLOR_ACCENT : COLOR_TEXT, DT_SINGLELINE | DT_VCENTER | DT_PATH_ELLIPSIS);
 }
 
@@ -207,22 +222,15 @@ LRESULT on_create(HWND hwnd, const CREATESTRUCTW& create) {
     g_app.hwnd = hwnd;
     HINSTANCE instance = create.hInstance;
 
-    g_app.url_edit = make_control(hwnd, instance, L"EDIT", dorvane::DEFAULT_BASE_URL, IDC_URL, EDIT_STYLE);
-    g_app.key_edit = make_control(hwnd, instance, L"EDIT", "", IDC_API_KEY, EDIT_STYLE | ES_PASSWORD);
-    g_app.folder_edit = make_control(hwnd, instance, L"EDIT", fileutils::current_dir(), IDC_FOLDER, EDIT_STYLE);
-    g_app.btn_connect = make_button(hwnd, "Conectar", IDC_CONNECT, BtnKind::Primary);
-    g_app.btn_scan = make_button(hwnd, "Buscar", IDC_SCAN, BtnKind::Secondary);
-    g_app.btn_browse = make_button(hwnd, "Selecionar...", IDC_BROWSE, BtnKind::Secondary);
-    g_app.btn_convert = make_button(hwnd, "Converter TIFFs", IDC_CONVERT, BtnKind::Secondary);
-    g_app.btn_send_selected = make_button(hwnd, "Enviar selecionados", IDC_SEND_SELECTED, BtnKind::Secondary);
-    g_app.btn_send_all = make_button(hwnd, "Enviar todos", IDC_SEND_ALL, BtnKind::Primary);
-    g_app.btn_cancel = make_button(hwnd, "Cancelar", IDC_CANCEL, BtnKind::Danger);
-    g_app.btn_clear = make_button(hwnd, "Limpar", IDC_CLEAR, BtnKind::Secondary);
-    EnableWindow(g_app.btn_cancel, FALSE);
-    g_app.ops_list = make_control(hwnd, instance, L"LISTBOX", "", IDC_OPERATIONS, OPS_LIST_STYLE);
-    g_app.files_list = make_control(hwnd, instance, L"LISTBOX", "", IDC_FILES, FILES_LIST_STYLE);
-    g_app.chk_sync = make_control(hwnd, instance, L"BUTTON", "Aguardar resultado (síncrono)", IDC_SYNC, CHECK_STYLE);
-    g_app.log_edit = make_control(hwnd, instance, L"EDIT", "", IDC_LOG, LOG_STYLE);
+    for (const ChildControl& c : CHILD_CONTROLS) {
+        const std::string text = c.text ? c.text : fileutils::current_dir();
+        HWND control = c.window_class ? make_control(hwnd, instance, c.window_class, text, c.id, c.style)
+                                      : make_button(hwnd, text, c.id, c.kind);
+        g_app.*c.field = control;
+        if (control && c.busy == WhileBusy::Enabled) {
+            EnableWindow(control, FALSE);
+        }
+    }
     // An edit stops taking text at its default limit (30,000 characters under Wine, 32,767 on
     // Windows), which would silently drop log lines; 0 lifts it to the largest size.
     SendMessageW(g_app.log_edit, EM_SETLIMITTEXT, 0, 0);
@@ -271,12 +279,10 @@ LRESULT on_destroy(HWND hwnd) {
 // keeps the dead handle on purpose: workers read it without a lock, and a post to it fails, so
 // ui_post frees its copy.
 void on_nc_destroy() {
-    for (HWND* control : {&g_app.url_edit, &g_app.key_edit, &g_app.folder_edit, &g_app.ops_list, &g_app.files_list,
-                          &g_app.log_edit, &g_app.btn_connect, &g_app.btn_scan, &g_app.btn_browse, &g_app.chk_sync,
-                          &g_app.btn_convert, &g_app.btn_send_selected, &g_app.btn_send_all, &g_app.btn_cancel,
-                          &g_app.btn_clear, &g_app.focused_edit}) {
-        *control = nullptr;
+    for (const ChildControl& c : CHILD_CONTROLS) {
+        g_app.*c.field = nullptr;
     }
+    g_app.focused_edit = nullptr;
 }
 
 LRESULT on_paint(HWND hwnd) {
@@ -439,11 +445,11 @@ LRESULT on_app_progress(HWND hwnd, WPARAM wparam, LPARAM lparam) {
 LRESULT on_app_busy(HWND hwnd, WPARAM wparam) {
     const bool busy = wparam != 0;
     g_app.busy.exchange(busy);
-    for (HWND button : {g_app.btn_connect, g_app.btn_scan, g_app.btn_browse, g_app.btn_convert,
-                        g_app.btn_send_selected, g_app.btn_send_all}) {
-        EnableWindow(button, !busy);
+    for (const ChildControl& c : CHILD_CONTROLS) {
+        if (c.busy != WhileBusy::Unchanged) {
+            EnableWindow(g_app.*c.field, (c.busy == WhileBusy::Enabled) == busy);
+        }
     }
-    EnableWindow(g_app.btn_cancel, busy);
     if (!busy) {
         g_app.progress = 0;
         InvalidateRect(hwnd, nullptr, FALSE);
@@ -465,7 +471,7 @@ LRESULT on_app_ops_loaded(HWND hwnd) {
 }
 
 LRESULT on_app_files_changed(HWND hwnd) {
-    refill_list(g_app.files_list, files_copy());
+    refill_list(g_app.files_list, file_paths());
     InvalidateRect(hwnd, nullptr, FALSE);
     return 0;
 }

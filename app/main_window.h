@@ -4,7 +4,30 @@
 
 #include <windows.h>
 
+#include <array>
 #include <string>
+
+#include "app/app_state.h"
+#include "app/theme.h"
+
+// What a child control does while a worker runs.
+enum class WhileBusy { Unchanged, Disabled, Enabled };
+
+// One child control of the main window: where its handle lives, how it is made, its font and its
+// part in the busy state.
+struct ChildControl {
+    HWND AppState::*field;
+    int id;
+    const wchar_t* window_class;  // null: an owner-drawn button (make_button) of `kind`
+    BtnKind kind;
+    const char* text;             // null: the process's current folder
+    DWORD style;                  // not used for the owner-drawn buttons
+    HFONT* font;                  // null: the control draws its items itself
+    WhileBusy busy;
+};
+
+// Every child control once, in creation order, which is also the Tab order.
+extern const std::array<ChildControl, 15> CHILD_CONTROLS;
 
 LRESULT CALLBACK WndProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
 

@@ -2,10 +2,12 @@
 
 #include <commctrl.h>
 
+#include <memory>
 #include <string>
 
 #include "app/app_state.h"
 #include "app/main_window.h"
+#include "app/theme.h"
 #include "core/text.h"
 
 namespace {
@@ -21,10 +23,13 @@ void app_startup(HINSTANCE instance) {
     InitCommonControlsEx(&controls);
 
     if (!g_brushPage) {
-        g_brushPage = CreateSolidBrush(0xFBF6F3);
+        g_brushPage = CreateSolidBrush(COLOR_PAGE);
     }
     if (!g_brushCard) {
-        g_brushCard = CreateSolidBrush(0xFFFFFF);
+        g_brushCard = CreateSolidBrush(COLOR_CARD);
+    }
+    if (!g_app.client) {
+        g_app.client = std::make_unique<dorvane::ApiClient>();
     }
     if (!g_iconLarge) {
         g_iconLarge = static_cast<HICON>(

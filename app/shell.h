@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-// Common controls, the two brushes, the icons and the window class. Objects that already exist
+// Common controls, the two brushes, the service client, the icons and the window class. Objects that already exist
 // are kept, so a second call (a test's next window) only fills in what the last window deleted.
 void app_startup(HINSTANCE instance);
 

@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include "app/app_state.h"
+#include "app/main_window.h"
 #include "core/text.h"
 
 HFONT g_fontUI = nullptr;
@@ -44,14 +45,11 @@ void create_fonts() {
 }
 
 void apply_fonts() {
-    for (HWND edit : {g_app.url_edit, g_app.key_edit, g_app.folder_edit, g_app.chk_sync}) {
-        set_font(edit, g_fontUI);
+    for (const ChildControl& c : CHILD_CONTROLS) {
+        if (c.font) {
+            set_font(g_app.*c.field, *c.font);
+        }
     }
-    for (HWND button : {g_app.btn_connect, g_app.btn_scan, g_app.btn_browse, g_app.btn_convert,
-                        g_app.btn_send_selected, g_app.btn_send_all, g_app.btn_cancel, g_app.btn_clear}) {
-        set_font(button, g_fontBold);
-    }
-    set_font(g_app.log_edit, g_fontMono);
     if (g_app.ops_list) {
         SendMessageW(g_app.ops_list, LB_SETITEMHEIGHT, 0, S(46));
     }

@@ -3,7 +3,6 @@
 #include <windows.h>
 #include <commdlg.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -53,19 +52,11 @@ std::string chosen_folder() {
     return folder.empty() ? fileutils::current_dir() : folder;
 }
 
-void replace_files(std::vector<std::string> files) {
-    {
-        std::lock_guard<std::mutex> lock(g_app.data_mutex);
-        g_app.files.swap(files);
-    }
-    // The old list is released here, outside the lock.
-}
-
 // --- connect ---
 
 void connect_worker() {
     dorvane::ApiError error;
-    if (!g_app.client.verify_key(error)) {
+    if (!g_app.client->verify_key(error)) {
         log_line("[ERRO] Falha ao conectar — " + error.to_string());
         ui_post(WM_APP_STATUS, "Falha na conexão");
         if (error.kind == dorvane::ApiError::Http) {
@@ -81,7 +72,7 @@ void connect_worker() {
     }
 
     std::vector<dorvane::Operation> catalogue;
-    if (!g_app.client.list_operations(catalogue, error)) {
+    if (!g_app.client->list_operations(catalogue, error)) {
         log_line("[ERRO] Não foi possível listar as operações — " + error.to_string());
         ui_post(WM_APP_STATUS, "Falha na conexão");
         ui_post(WM_APP_MESSAGE_BOX,
@@ -91,10 +82,7 @@ void connect_worker() {
     }
 
     const size_t n = catalogue.size();
-    {
-        std::lock_guard<std::mutex> lock(g_app.data_mutex);
-        g_app.operations.swap(catalogue);
-    }
+    set_operations(std::move(catalogue));
     PostMessageW(g_app.hwnd, WM_APP_OPS_LOADED, 0, 0);
     log_line("[OK] " + std::to_string(n) + " operação(ões) disponível(is).");
     ui_post(WM_APP_STATUS, "Conectado — " + std::to_string(n) + " operações");
@@ -146,7 +134,7 @@ void send_worker(const std::vector<std::string>& paths, const dorvane::Operation
         PostMessageW(g_app.hwnd, WM_APP_PROGRESS, static_cast<WPARAM>(done), static_cast<LPARAM>(total));
     };
 
-    auto uploader = std::make_shared<dorvane::BatchUploader>(&g_app.client);
+    auto uploader = std::make_shared<dorvane::BatchUploader>(g_app.client.get());
     set_uploader(uploader);
     // Should the engine ever throw, the slot must not keep an uploader that no batch runs;
     // start_worker then ends the busy state.
@@ -169,12 +157,6 @@ void send_worker(const std::vector<std::string>& paths, const dorvane::Operation
 
 }  // namespace
 
-void add_file_unique(std::vector<std::string>& files, const std::string& path) {
-    if (std::find(files.begin(), files.end(), path) == files.end()) {
-        files.push_back(path);
-    }
-}
-
 void do_connect() {
     std::string url = get_text(g_app.url_edit);
     const std::string key = get_text(g_app.key_edit);
@@ -189,10 +171,10 @@ void do_connect() {
         url = dorvane::DEFAULT_BASE_URL;
         SetWindowTextW(g_app.url_edit, text::to_wide(url).c_str());
     }
-    g_app.client.set_credentials(dorvane::ApiClient::normalize_base_url(url), key);
+    g_app.client->set_credentials(dorvane::ApiClient::normalize_base_url(url), key);
 
     post_busy(true);
-    log_line("Conectando em " + g_app.client.base() + " ...");
+    log_line("Conectando em " + g_app.client->base() + " ...");
     ui_post(WM_APP_STATUS, "Buscando operações...");
     launch(connect_worker);
 }
@@ -220,7 +202,7 @@ void do_browse() {
 
     std::vector<std::string> files = dialog_selection(buffer);
     const size_t n = files.size();
-    replace_files(std::move(files));
+    set_files(files);
     PostMessageW(g_app.hwnd, WM_APP_FILES_CHANGED, 0, 0);
     log_line("[OK] " + std::to_string(n) + " arquivo(s) selecionado(s).");
     ui_post(WM_APP_STATUS, std::to_string(n) + " arquivo(s) selecionado(s)");
@@ -235,7 +217,7 @@ void do_scan() {
         std::vector<std::string> documents = fileutils::scan_directory(folder, DOCUMENT_EXTENSIONS, 1);
         const size_t tiffs = fileutils::scan_directory(folder, TIFF_EXTENSIONS, 1).size();
         const size_t n = documents.size();
-        replace_files(std::move(documents));
+        set_files(documents);
         PostMessageW(g_app.hwnd, WM_APP_FILES_CHANGED, 0, 0);
         log_line("[OK] " + std::to_string(n) + " arquivo(s) PDF/PNG/JPEG.");
         std::string suffix;
@@ -252,8 +234,8 @@ void do_scan() {
 void do_send(bool all) {
     bool connected;
     {
-        std::lock_guard<std::mutex> lock(g_app.client.mutex);
-        connected = !g_app.client.base_url.empty() && !g_app.client.api_key.empty();
+        std::lock_guard<std::mutex> lock(g_app.client->mutex);
+        connected = !g_app.client->base_url.empty() && !g_app.client->api_key.empty();
     }
     if (!connected) {
         message_box(g_app.hwnd, "Conecte-se primeiro: informe a URL e a API Key e clique em Conectar.",
@@ -263,23 +245,14 @@ void do_send(bool all) {
 
     const LRESULT row = SendMessageW(g_app.ops_list, LB_GETCURSEL, 0, 0);
     dorvane::Operation operation;
-    bool have_operation = false;
-    {
-        std::lock_guard<std::mutex> lock(g_app.data_mutex);
-        if (row >= 0 && static_cast<size_t>(row) < g_app.operations.size()) {
-            operation = g_app.operations[static_cast<size_t>(row)];
-            have_operation = true;
-        }
-    }
-    if (!have_operation) {
+    if (row < 0 || !operation_at(static_cast<size_t>(row), operation)) {
         message_box(g_app.hwnd, "Selecione uma operação na lista.", MB_ICONINFORMATION);
         return;
     }
 
     std::vector<std::string> paths;
     if (all) {
-        std::lock_guard<std::mutex> lock(g_app.data_mutex);
-        paths = g_app.files;
+        paths = file_paths();
     } else {
         const LRESULT count = SendMessageW(g_app.files_list, LB_GETSELCOUNT, 0, 0);
         if (count <= 0) {
@@ -292,10 +265,10 @@ void do_send(bool all) {
             SendMessageW(g_app.files_list, LB_GETSELITEMS, static_cast<WPARAM>(count), reinterpret_cast<LPARAM>(rows.data()));
         rows.resize(got > 0 ? static_cast<size_t>(got) : 0);
         // Rows past the end belong to a list that changed since the operator selected them.
-        std::lock_guard<std::mutex> lock(g_app.data_mutex);
+        FileRow file;
         for (int r : rows) {
-            if (r >= 0 && static_cast<size_t>(r) < g_app.files.size()) {
-                paths.push_back(g_app.files[static_cast<size_t>(r)]);
+            if (r >= 0 && file_at(static_cast<size_t>(r), file)) {
+                paths.push_back(file.path);
             }
         }
     }
@@ -351,17 +324,10 @@ void do_convert_tiffs() {
         callbacks.log = [](const std::string& line) { log_line(line); };
         callbacks.status = [](const std::string& status) { ui_post(WM_APP_STATUS, status); };
         callbacks.progress = post_progress;
-        callbacks.add_file = [](const std::string& pdf) {
-            std::lock_guard<std::mutex> lock(g_app.data_mutex);
-            add_file_unique(g_app.files, pdf);
-        };
+        callbacks.add_file = add_file;
         const dorvane::ConvertSummary summary = dorvane::convert_tiffs(tiffs, folder, callbacks);
 
-        size_t ready;
-        {
-            std::lock_guard<std::mutex> lock(g_app.data_mutex);
-            ready = g_app.files.size();
-        }
+        const size_t ready = file_count();
         for (const std::string& line : dorvane::convert_summary_lines(summary, ready)) {
             log_line(line);
         }

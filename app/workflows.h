@@ -2,10 +2,9 @@
 // inputs, posts WM_APP_BUSY 1 and hands the work to start_worker; the worker reports only through
 // the bridge of app_state.h and posts WM_APP_BUSY 0 last.
 //
-// Hand-over: a worker replaces or extends g_app.operations and g_app.files only under
-// g_app.data_mutex, and posts the matching refresh message after the vector holds its new content.
-// No control function is ever called with that mutex held (a list box may call back into the
-// window procedure, which takes it to draw an item).
+// Hand-over: a worker replaces or extends the catalogue and the file list only through the
+// hand-over functions of app_state.h, and posts the matching refresh message after the list holds
+// its new content.
 #pragma once
 
 #include <string>
@@ -25,7 +24,3 @@ void do_send(bool all);
 
 // "Converter TIFFs": converts the folder's TIFF files to PDF and adds them to the file list.
 void do_convert_tiffs();
-
-// Appends path unless an equal string (exact bytes: no case folding, no path normalisation) is
-// already in files. Posts nothing; the caller holds g_app.data_mutex when files is g_app.files.
-void add_file_unique(std::vector<std::string>& files, const std::string& path);

@@ -48,11 +48,8 @@ bool save_screenshot(const std::string& name) {
 }
 
 void show_sample_state() {
-    {
-        std::lock_guard<std::mutex> lock(g_app.data_mutex);
-        g_app.operations = {{"ocr", "OCR de documentos", "", "", 2}, {"resumo", "Resumo de contratos", "", "", 1}};
-        g_app.files = {"C:\\docs\\contrato.pdf", "C:\\docs\\digitalizado.tif"};
-    }
+    set_operations({{"ocr", "OCR de documentos", "", "", 2}, {"resumo", "Resumo de contratos", "", "", 1}});
+    set_files({"C:\\docs\\contrato.pdf", "C:\\docs\\digitalizado.tif"});
     PostMessageW(g_app.hwnd, WM_APP_OPS_LOADED, 0, 0);
     PostMessageW(g_app.hwnd, WM_APP_FILES_CHANGED, 0, 0);
     PostMessageW(g_app.hwnd, WM_APP_PROGRESS, 2, 5);

@@ -55,12 +55,8 @@ void drive(bool finishing) {
     bool started = start_worker([finishing, worker_done] {
         for (int i = 0; !finishing || i < 50; ++i) {
             log_line("trabalhando " + std::to_string(i));
-            std::string base = g_app.client.base();
-            {
-                std::lock_guard<std::mutex> lock(g_app.data_mutex);
-                g_app.files.push_back(base + "/" + std::to_string(i));
-                if (g_app.files.size() > 100) g_app.files.clear();
-            }
+            add_file(g_app.client->base() + "/" + std::to_string(i));
+            if (file_count() > 100) set_files({});
             Sleep(1);
         }
         PostMessageW(g_app.hwnd, WM_APP_BUSY, 0, 0);

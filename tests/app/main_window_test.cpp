@@ -225,18 +225,12 @@ TEST_F(MainWindow, CatalogueRefillSelectsTheFirstOperation) {
 }
 
 TEST_F(MainWindow, FileListRefillShowsFullPathsAndDropsTheSelection) {
-    {
-        std::lock_guard<std::mutex> lock(g_app.data_mutex);
-        g_app.files = {"C:\\docs\\a.pdf", "C:\\docs\\b.png"};
-    }
+    set_files({"C:\\docs\\a.pdf", "C:\\docs\\b.png"});
     PostMessageW(hwnd, WM_APP_FILES_CHANGED, 0, 0);
     pump();
     SendMessageW(g_app.files_list, LB_SETSEL, TRUE, 1);
     ASSERT_EQ(SendMessageW(g_app.files_list, LB_GETSELCOUNT, 0, 0), 1);
-    {
-        std::lock_guard<std::mutex> lock(g_app.data_mutex);
-        g_app.files.push_back("C:\\docs\\ç.jpg");
-    }
+    add_file("C:\\docs\\ç.jpg");
     PostMessageW(hwnd, WM_APP_FILES_CHANGED, 0, 0);
     pump();
     ASSERT_EQ(SendMessageW(g_app.files_list, LB_GETCOUNT, 0, 0), 3);
@@ -271,7 +265,7 @@ TEST_F(MainWindow, WorkerChangingTheFileListNeverOverlapsDrawing) {
 }
 
 TEST_F(MainWindow, CancelRaisesTheUploadersFlagAndReportsIt) {
-    auto uploader = std::make_shared<dorvane::BatchUploader>(&g_app.client);
+    auto uploader = std::make_shared<dorvane::BatchUploader>(g_app.client.get());
     set_uploader(uploader);
     PostMessageW(hwnd, WM_APP_BUSY, 1, 0);
     pump();
@@ -356,7 +350,7 @@ TEST_F(MainWindow, CancelNeverReachesAnUploaderBeingReplacedOrDestroyed) {
     std::atomic<bool> stop{false};
     std::thread worker([&] {
         while (!stop) {
-            set_uploader(std::make_shared<dorvane::BatchUploader>(&g_app.client));
+            set_uploader(std::make_shared<dorvane::BatchUploader>(g_app.client.get()));
             take_uploader();
         }
     });
@@ -391,7 +385,7 @@ TEST_F(MainWindow, ClosingAsksOnlyWhileBusyAndYesCancelsTheUploader) {
             reset_app_state();
             open_window();
         }
-        auto uploader = std::make_shared<dorvane::BatchUploader>(&g_app.client);
+        auto uploader = std::make_shared<dorvane::BatchUploader>(g_app.client.get());
         set_uploader(row.with_uploader ? uploader : nullptr);
         PostMessageW(hwnd, WM_APP_BUSY, row.busy ? 1 : 0, 0);
         pump();

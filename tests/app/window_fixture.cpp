@@ -136,11 +136,8 @@ void reset_app_state() {
     g_app.busy = false;
     g_app.progress = 0;
     g_app.status = "Pronto";
-    {
-        std::lock_guard<std::mutex> lock(g_app.data_mutex);
-        g_app.operations.clear();
-        g_app.files.clear();
-    }
+    set_operations({});
+    set_files({});
     set_uploader(nullptr);
     g_dpi = 96;
 }
