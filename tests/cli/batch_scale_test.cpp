@@ -20,7 +20,7 @@
 #include "files/scan.h"
 #include "net/http_client.h"
 #include "support/support.h"
-#include "tools/demo_process.h"
+#include "support/process.h"
 
 namespace {
 

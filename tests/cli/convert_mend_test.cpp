@@ -12,7 +12,7 @@
 #include "core/fileutils.h"
 #include "core/sha256.h"
 #include "support/support.h"
-#include "tools/demo_process.h"
+#include "support/process.h"
 
 using testing_support::bin_path;
 using testing_support::run_program;

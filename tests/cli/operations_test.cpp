@@ -10,7 +10,7 @@
 #include "net/http_client.h"
 #include "net/proxy.h"
 #include "support/test_server.h"
-#include "tools/demo_process.h"
+#include "support/process.h"
 
 using testing_support::bin_path;
 using testing_support::DemoService;

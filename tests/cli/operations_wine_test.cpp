@@ -15,7 +15,7 @@
 #include "net/proxy.h"
 #include "support/support.h"
 #include "support/test_server.h"
-#include "tools/demo_process.h"
+#include "support/process.h"
 
 using testing_support::DemoService;
 using testing_support::RunResult;

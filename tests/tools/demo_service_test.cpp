@@ -17,7 +17,7 @@
 
 #include "core/json.h"
 #include "net/http_client.h"
-#include "tools/demo_process.h"
+#include "support/process.h"
 
 using testing_support::DemoService;
 using testing_support::run_program;

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "support/support.h"
-#include "tools/demo_process.h"
+#include "support/process.h"
 
 using testing_support::read_bytes;
 using testing_support::run_program;

@@ -1,4 +1,4 @@
-#include "tools/demo_process.h"
+#include "support/process.h"
 
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -58,7 +58,7 @@ int reap(int pid, Clock::time_point deadline) {
 std::string bin_path(const std::string& name) { return std::string(DORVANE_BIN_DIR) + "/" + name; }
 
 RunResult run_program(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
-                      int timeout_seconds, const std::function<bool(int pid)>& on_tick) {
+                      int timeout_seconds, const std::function<bool(int pid)>& on_tick, const std::string& stdin_path) {
     // Close-on-exec: the child keeps only the ends dup2'ed onto 1 and 2. Any other copy would be
     // inherited by long-lived grandchildren (Wine's wineserver and services) and keep the pipe
     // open after the program exits, so reading it to the end would never finish.
@@ -68,8 +68,8 @@ RunResult run_program(const std::vector<std::string>& argv, const std::map<std::
     int pid = fork();
     if (pid < 0) throw std::runtime_error("fork failed");
     if (pid == 0) {
-        int null_fd = open("/dev/null", O_RDONLY | O_CLOEXEC);
-        dup2(null_fd, 0);
+        const int in_fd = open(stdin_path.empty() ? "/dev/null" : stdin_path.c_str(), O_RDONLY | O_CLOEXEC);
+        dup2(in_fd, 0);
         dup2(out_pipe[1], 1);
         dup2(err_pipe[1], 2);
         close(out_pipe[0]);

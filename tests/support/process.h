@@ -1,5 +1,6 @@
-// Starting the built programs from tests (POSIX only): the demo service on a free loopback port,
-// and one run of a command line with its output and exit status.
+// The one way tests start a child process: a built program or a tool, with its output captured and
+// its exit status (process_posix.cpp, process_win32.cpp); on POSIX also the demo service and a TLS
+// server that nobody trusts, for the lifetime of a test.
 #pragma once
 
 #include <cstdint>
@@ -12,22 +13,25 @@
 
 namespace testing_support {
 
-// The built program `name` in DORVANE_BIN_DIR.
+// The built program `name` beside the test programs (DORVANE_BIN_DIR; on Windows the folder of the
+// running test, and "dorvane" finds dorvane.exe).
 std::string bin_path(const std::string& name);
 
 struct RunResult {
     int exit_code = -1;  // -1 when the program did not end by itself (killed at the time-out)
-    std::string out;
+    std::string out;     // as written: a Windows console program's line ends arrive as CR LF
     std::string err;
 };
 
-// Runs `argv` (argv[0] is a path) with stdin from /dev/null. `env` entries are set in the child;
-// an entry whose value is empty is removed from its environment instead. `on_tick`, when set, is
-// called with the child's pid about every 100 ms while it runs (to interrupt it, say) until it
-// returns true.
+// Runs `argv` (argv[0] is a path) with stdin from `stdin_path` (the null device when empty).
+// `env` entries are set in the child; an entry whose value is empty is removed from its
+// environment instead. `on_tick`, when set, is called with the child's process id about every
+// 100 ms while it runs (to interrupt it, say) until it returns true.
 RunResult run_program(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env = {},
-                      int timeout_seconds = 120, const std::function<bool(int pid)>& on_tick = nullptr);
+                      int timeout_seconds = 120, const std::function<bool(int pid)>& on_tick = nullptr,
+                      const std::string& stdin_path = {});
 
+#ifndef _WIN32
 // dorvane-demo-service on 127.0.0.1, a free port, until destruction (SIGTERM, then SIGKILL).
 // Throws std::runtime_error when it does not announce itself within a few seconds.
 class DemoService {
@@ -64,5 +68,6 @@ private:
     std::string url_;
     std::string dir_;
 };
+#endif
 
 }  // namespace testing_support
