@@ -404,54 +404,12 @@ HttpReply ForwardingProxy::forward(const HttpRequest& request) {
 }
 
 bool parse_multipart(const std::string& content_type, const std::string& body, std::vector<FormPart>& parts) {
-    parts.clear();
-    const std::string key = "boundary=";
-    const size_t at = content_type.find(key);
-    if (at == std::string::npos) return false;
-    const std::string boundary = "--" + content_type.substr(at + key.size());
-    const std::string delimiter = "\r\n" + boundary;
-    if (body.compare(0, boundary.size() + 2, boundary + "\r\n") != 0) return false;
-    size_t pos = boundary.size() + 2;
-    for (;;) {
-        const size_t head_end = body.find("\r\n\r\n", pos);
-        if (head_end == std::string::npos) return false;
-        FormPart part;
-        part.headers = body.substr(pos, head_end + 2 - pos);
-        const size_t next = body.find(delimiter, head_end + 4);
-        if (next == std::string::npos) return false;
-        part.data = body.substr(head_end + 4, next - head_end - 4);
-
-        for (size_t line_start = 0; line_start < part.headers.size();) {
-            const size_t line_end = part.headers.find("\r\n", line_start);
-            const std::string line = part.headers.substr(line_start, line_end - line_start);
-            line_start = line_end + 2;
-            const size_t colon = line.find(':');
-            if (colon == std::string::npos) return false;
-            const std::string name = lower(line.substr(0, colon));
-            const std::string value = trim(line.substr(colon + 1));
-            if (name == "content-type") {
-                part.content_type = value;
-            } else if (name == "content-disposition") {
-                const auto quoted = [&](const std::string& param, std::string& out) {
-                    const std::string marker = "; " + param + "=\"";
-                    const size_t p = value.find(marker);
-                    if (p == std::string::npos) return false;
-                    const size_t start = p + marker.size();
-                    const size_t end = value.find('"', start);
-                    if (end == std::string::npos) return false;
-                    out = value.substr(start, end - start);
-                    return true;
-                };
-                if (value.rfind("form-data", 0) != 0 || !quoted("name", part.name)) return false;
-                part.has_filename = quoted("filename", part.filename);
-            }
-        }
-        parts.push_back(std::move(part));
-        pos = next + delimiter.size();
-        if (body.compare(pos, 2, "--") == 0) return body.compare(pos + 2, std::string::npos, "\r\n") == 0;
-        if (body.compare(pos, 2, "\r\n") != 0) return false;
-        pos += 2;
-    }
+    const std::string boundary = demo::boundary_from_content_type(content_type);
+    const std::string first = "--" + boundary + "\r\n", last = "\r\n--" + boundary + "--\r\n";
+    std::string error;
+    return !boundary.empty() && body.rfind(first, 0) == 0 && body.size() >= first.size() + last.size() &&
+           body.compare(body.size() - last.size(), last.size(), last) == 0 &&
+           demo::parse_form(body, boundary, parts, error);
 }
 
 }  // namespace testing_support

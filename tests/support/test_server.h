@@ -15,6 +15,8 @@
 #include <utility>
 #include <vector>
 
+#include "tools/form_parser.h"
+
 namespace testing_support {
 
 struct HttpRequest {
@@ -111,18 +113,11 @@ private:
     TestServer server_;
 };
 
-struct FormPart {
-    std::string headers;  // the part's header lines as sent, CR LF included
-    std::string name;     // from Content-Disposition
-    std::string filename; // from Content-Disposition; empty when none
-    bool has_filename = false;
-    std::string content_type;
-    std::string data;
-};
+using FormPart = demo::FormPart;
 
-// Splits a multipart/form-data body by the boundary named in `content_type`. False when the
-// boundary is missing or the body does not follow RFC 7578 framing exactly (CR LF layout, closing
-// delimiter followed by CR LF and nothing after it).
+// The demo service's form reader, stricter about the frame: the body starts with the first
+// delimiter and ends with the closing one and its CR LF, nothing before or after. False when the
+// boundary is missing or the body does not follow RFC 7578 framing.
 bool parse_multipart(const std::string& content_type, const std::string& body, std::vector<FormPart>& parts);
 
 }  // namespace testing_support
