@@ -216,99 +216,118 @@ bool all_digits(const std::string& s) {
     return std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
+// A submitted form as read: its fields (the first of each name) and its first file part.
+struct Submission {
+    std::vector<demo::FormPart> parts;
+    json::Object fields;
+    const demo::FormPart* file = nullptr;
+    std::string file_sha256;
+
+    std::string field(const char* name) const {
+        auto it = fields.find(name);
+        return it == fields.end() ? std::string() : it->second.as_string();
+    }
+};
+
+// Reads the form and records what it holds; the refusal text when it cannot be read.
+std::string read_submission(const httplib::Request& req, const std::string& body, Submission& s,
+                            json::Object& record) {
+    std::string boundary = demo::boundary_from_content_type(req.get_header_value(ORIGINAL_CONTENT_TYPE));
+    if (boundary.empty()) return "Content-Type deve ser multipart/form-data com boundary";
+    std::string form_error;
+    if (!demo::parse_form(body, boundary, s.parts, form_error)) return "formulário inválido: " + form_error;
+    json::Array names;
+    for (const auto& p : s.parts) {
+        names.push_back(p.name);
+        if (p.name == "file" && p.has_filename) {
+            if (!s.file) s.file = &p;
+        } else if (!p.has_filename && !s.fields.count(p.name)) {
+            s.fields[p.name] = p.data;
+        }
+    }
+    record["fields"] = s.fields;
+    record["part_names"] = names;
+    if (s.file) {
+        // Hashing is most of the cost of a large upload here, so the file is hashed once.
+        s.file_sha256 = sha256::hex(s.file->data);
+        record["filename"] = s.file->filename;
+        record["file_content_type"] = s.file->content_type;
+        record["size"] = static_cast<double>(s.file->data.size());
+        record["sha256"] = s.file_sha256;
+        if (s.file->data.size() <= MAX_RECORDED_BODY) record["data_base64"] = demo::base64_encode(s.file->data);
+    }
+    return "";
+}
+
+// The refusal text for a form whose fields or file the service does not accept.
+std::string check_submission(const Submission& s, const OperationInfo*& op) {
+    const std::string code = s.field("operation");
+    if (code.empty()) return "campo 'operation' ausente";
+    op = find_operation(code);
+    if (!op) return "operação desconhecida: " + code;
+    const std::string await_text = s.field("awaitResult");
+    if (!await_text.empty() && await_text != "true" && await_text != "false") {
+        return "campo 'awaitResult' inválido: " + await_text;
+    }
+    if (s.fields.count("priority") && !all_digits(s.field("priority"))) {
+        return "campo 'priority' inválido: " + s.field("priority");
+    }
+    if (!s.file) return "arquivo ausente (parte 'file')";
+    if (s.file->data.empty()) return "arquivo vazio";
+    return "";
+}
+
+// Debits the operation's cost and enters the task; false (and no task) when credits run short.
+// Caller holds the mutex.
+bool start_task(const Submission& s, const OperationInfo& op, bool fails, std::string& task_id, long long& remaining) {
+    if (g_state.credits < op.cost) return false;
+    g_state.credits -= op.cost;
+    remaining = g_state.credits;
+    task_id = new_task_id();
+    if (g_state.tasks.size() >= MAX_TASKS) g_state.tasks.erase(g_state.tasks.begin());
+    Task& t = g_state.tasks[task_id];
+    t.operation = op.code;
+    t.filename = s.file->filename;
+    t.fails = fails;
+    t.done_at = std::chrono::steady_clock::now() + std::chrono::milliseconds(g_state.options.task_ms);
+    t.result = json::Object{{"operation", op.code},
+                            {"filename", s.file->filename},
+                            {"size", static_cast<double>(s.file->data.size())},
+                            {"sha256", s.file_sha256},
+                            {"pages", 1},
+                            {"text", "Documento processado pela demonstração do Dorvane."}};
+    return true;
+}
+
 // Validates the form, debits the credits and answers like the real service: 202 pending, or with
 // awaitResult the finished task (200) or the failed one (422 with its taskId).
 void submit(const httplib::Request& req, const std::string& body, httplib::Response& res, json::Object& record) {
-    auto reject = [&](int status, const json::Value& answer) {
-        send_json(res, status, answer);
-        record["error"] = answer.get_string("error", "");
-    };
-    std::string boundary = demo::boundary_from_content_type(req.get_header_value(ORIGINAL_CONTENT_TYPE));
-    if (boundary.empty()) return reject(400, error_body("Content-Type deve ser multipart/form-data com boundary"));
-    std::vector<demo::FormPart> parts;
-    std::string form_error;
-    if (!demo::parse_form(body, boundary, parts, form_error)) {
-        return reject(400, error_body("formulário inválido: " + form_error));
+    Submission s;
+    const OperationInfo* op = nullptr;
+    std::string refusal = read_submission(req, body, s, record);
+    if (refusal.empty()) refusal = check_submission(s, op);
+    if (!refusal.empty()) {
+        send_json(res, 400, error_body(refusal));
+        record["error"] = refusal;
+        return;
     }
-
-    json::Object fields;
-    const demo::FormPart* file = nullptr;
-    for (const auto& p : parts) {
-        if (p.name == "file" && p.has_filename) {
-            if (!file) file = &p;
-        } else if (!p.has_filename && !fields.count(p.name)) {
-            fields[p.name] = p.data;
-        }
-    }
-    record["fields"] = fields;
-    record["part_names"] = [&] {
-        json::Array names;
-        for (const auto& p : parts) names.push_back(p.name);
-        return names;
-    }();
-    auto field = [&](const char* name) {
-        auto it = fields.find(name);
-        return it == fields.end() ? std::string() : it->second.as_string();
-    };
-    // Hashing is most of the cost of a large upload here, so the file is hashed once.
-    const std::string file_sha256 = file ? sha256::hex(file->data) : std::string();
-    if (file) {
-        record["filename"] = file->filename;
-        record["file_content_type"] = file->content_type;
-        record["size"] = static_cast<double>(file->data.size());
-        record["sha256"] = file_sha256;
-        if (file->data.size() <= MAX_RECORDED_BODY) record["data_base64"] = demo::base64_encode(file->data);
-    }
-
-    std::string code = field("operation");
-    if (code.empty()) return reject(400, error_body("campo 'operation' ausente"));
-    const OperationInfo* op = find_operation(code);
-    if (!op) return reject(400, error_body("operação desconhecida: " + code));
-    std::string await_text = field("awaitResult");
-    if (!await_text.empty() && await_text != "true" && await_text != "false") {
-        return reject(400, error_body("campo 'awaitResult' inválido: " + await_text));
-    }
-    bool await_result = await_text == "true";
-    if (fields.count("priority") && !all_digits(field("priority"))) {
-        return reject(400, error_body("campo 'priority' inválido: " + field("priority")));
-    }
-    if (!file) return reject(400, error_body("arquivo ausente (parte 'file')"));
-    if (file->data.empty()) return reject(400, error_body("arquivo vazio"));
-
+    const bool fails = op->always_fails || lower_contains(s.file->filename, "falha");
     std::string task_id;
-    bool fails = op->always_fails || lower_contains(file->filename, "falha");
-    long long remaining;
+    long long remaining = 0;
     int task_ms;
     {
         std::lock_guard<std::mutex> lock(g_state.mutex);
-        if (g_state.credits < op->cost) {
-            json::Object answer{{"error", "Créditos insuficientes"},
-                                {"required", op->cost},
-                                {"remaining", static_cast<double>(g_state.credits)}};
-            send_json(res, 402, answer);
+        task_ms = g_state.options.task_ms;
+        if (!start_task(s, *op, fails, task_id, remaining)) {
+            send_json(res, 402, json::Object{{"error", "Créditos insuficientes"},
+                                             {"required", op->cost},
+                                             {"remaining", static_cast<double>(g_state.credits)}});
             record["error"] = "Créditos insuficientes";
             return;
         }
-        g_state.credits -= op->cost;
-        remaining = g_state.credits;
-        task_ms = g_state.options.task_ms;
-        task_id = new_task_id();
-        if (g_state.tasks.size() >= MAX_TASKS) g_state.tasks.erase(g_state.tasks.begin());
-        Task& t = g_state.tasks[task_id];
-        t.operation = code;
-        t.filename = file->filename;
-        t.fails = fails;
-        t.done_at = std::chrono::steady_clock::now() + std::chrono::milliseconds(task_ms);
-        t.result = json::Object{{"operation", code},
-                                {"filename", file->filename},
-                                {"size", static_cast<double>(file->data.size())},
-                                {"sha256", file_sha256},
-                                {"pages", 1},
-                                {"text", "Documento processado pela demonstração do Dorvane."}};
     }
     record["taskId"] = task_id;
-
-    if (!await_result) {
+    if (s.field("awaitResult") != "true") {
         send_json(res, 202,
                   json::Object{{"taskId", task_id}, {"status", "pending"}, {"creditsRemaining", static_cast<double>(remaining)}});
         return;
@@ -318,7 +337,7 @@ void submit(const httplib::Request& req, const std::string& body, httplib::Respo
     {
         std::lock_guard<std::mutex> lock(g_state.mutex);
         auto it = g_state.tasks.find(task_id);
-        Task t = it != g_state.tasks.end() ? it->second : Task{code, file->filename, fails, {}, json::Value()};
+        Task t = it != g_state.tasks.end() ? it->second : Task{op->code, s.file->filename, fails, {}, json::Value()};
         answer = task_json(task_id, t, true);
     }
     send_json(res, fails ? 422 : 200, answer);
@@ -526,27 +545,8 @@ int parse_options(int argc, char** argv, Options& o) {
     return -1;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    Options options;
-    int rc = parse_options(argc, argv, options);
-    if (rc >= 0) return rc;
-
-    // SIGINT/SIGTERM are taken by one thread with sigwait, so that stopping the server happens
-    // outside a signal handler. Writes to a peer that went away must not kill the process.
-    std::signal(SIGPIPE, SIG_IGN);
-    sigset_t stop_signals;
-    sigemptyset(&stop_signals);
-    sigaddset(&stop_signals, SIGINT);
-    sigaddset(&stop_signals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
-
-    g_state.options = options;
-    g_state.credits = options.credits;
-    const long long initial_credits = options.credits;
-
-    httplib::Server server;
+// Limits, socket options and threads of the server, and the Content-Type set aside before routing.
+void configure(httplib::Server& server, const Options& options) {
     server.set_payload_max_length(options.max_request_bytes);
     // The library's default adds SO_REUSEPORT, which lets a second service bind a port that is
     // already in use and silently share it; a busy port must be an error.
@@ -575,7 +575,9 @@ int main(int argc, char** argv) {
         }
         return httplib::Server::HandlerResponse::Unhandled;
     });
+}
 
+void add_routes(httplib::Server& server, const Options& options) {
     server.Get("/api/operations", [](const httplib::Request& req, httplib::Response& res) {
         api_request(req, res, "", Route::Catalogue);
     });
@@ -606,6 +608,7 @@ int main(int argc, char** argv) {
     server.Get("/__control/received", [](const httplib::Request& req, httplib::Response& res) {
         control_state(req, res, true);
     });
+    const long long initial_credits = options.credits;
     server.Post("/__control/reset", [initial_credits](const httplib::Request& req, httplib::Response& res) {
         control_reset(req, res, initial_credits);
     });
@@ -614,6 +617,10 @@ int main(int argc, char** argv) {
     server.Get(R"(/api/.*)", [](const httplib::Request& req, httplib::Response& res) {
         api_request(req, res, "", Route::Unknown);
     });
+}
+
+// Unknown routes, exceptions and the one log line per request.
+void add_handlers(httplib::Server& server) {
     server.set_error_handler([](const httplib::Request&, httplib::Response& res) {
         if (res.body.empty()) send_json(res, res.status, error_body("rota não encontrada"));
     });
@@ -635,13 +642,41 @@ int main(int argc, char** argv) {
                    (in.empty() ? "" : " (" + in + " bytes recebidos)") +
                    (fault.empty() ? "" : " [falha simulada: " + fault + "]"));
     });
+}
 
-    int port = options.port;
-    if (port == 0) {
-        port = server.bind_to_any_port(options.host);
-    } else if (!server.bind_to_port(options.host, port)) {
-        port = -1;
+// The port bound (a free one for port 0), or -1.
+int bind_port(httplib::Server& server, const Options& options) {
+    if (options.port == 0) {
+        const int port = server.bind_to_any_port(options.host);
+        return port > 0 ? port : -1;
     }
+    return server.bind_to_port(options.host, options.port) ? options.port : -1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    int rc = parse_options(argc, argv, options);
+    if (rc >= 0) return rc;
+
+    // SIGINT/SIGTERM are taken by one thread with sigwait, so that stopping the server happens
+    // outside a signal handler. Writes to a peer that went away must not kill the process.
+    std::signal(SIGPIPE, SIG_IGN);
+    sigset_t stop_signals;
+    sigemptyset(&stop_signals);
+    sigaddset(&stop_signals, SIGINT);
+    sigaddset(&stop_signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+
+    g_state.options = options;
+    g_state.credits = options.credits;
+
+    httplib::Server server;
+    configure(server, options);
+    add_routes(server, options);
+    add_handlers(server);
+    const int port = bind_port(server, options);
     if (port <= 0) {
         std::fprintf(stderr, "dorvane-demo-service: não foi possível escutar em %s:%d\n", options.host.c_str(),
                      options.port);
