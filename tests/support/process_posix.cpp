@@ -1,5 +1,3 @@
-#include "support/process.h"
-
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -10,11 +8,11 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <cstring>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 #include <thread>
+
+#include "support/process.h"
+#include "support/support.h"
 
 namespace testing_support {
 
@@ -22,7 +20,18 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-[[noreturn]] void exec_child(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env) {
+// Starts `argv` with the given descriptors as its standard input, output and error. Every other
+// descriptor of ours is close-on-exec: a copy inherited by long-lived grandchildren (Wine's
+// wineserver and services) would keep a pipe open after the program exits, so reading it to the
+// end would never finish.
+int spawn(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env, int in, int out,
+          int err) {
+    const int pid = fork();
+    if (pid < 0) throw std::runtime_error("fork failed");
+    if (pid > 0) return pid;
+    dup2(in, 0);
+    dup2(out, 1);
+    dup2(err, 2);
     for (const auto& e : env) {
         if (e.second.empty()) {
             unsetenv(e.first.c_str());
@@ -37,11 +46,13 @@ using Clock = std::chrono::steady_clock;
     _exit(127);
 }
 
+int open_fd(const std::string& path, int flags) { return open(path.c_str(), flags | O_CLOEXEC, 0600); }
+
 // Waits for the child until `deadline`, then kills it. The exit status, or -1 when killed.
 int reap(int pid, Clock::time_point deadline) {
     int status = 0;
-    while (true) {
-        int r = waitpid(pid, &status, WNOHANG);
+    for (;;) {
+        const int r = waitpid(pid, &status, WNOHANG);
         if (r == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
         if (r < 0) return -1;
         if (Clock::now() >= deadline) {
@@ -53,54 +64,44 @@ int reap(int pid, Clock::time_point deadline) {
     }
 }
 
+void stop(int pid) {
+    if (pid <= 0) return;
+    kill(pid, SIGTERM);
+    reap(pid, Clock::now() + std::chrono::seconds(10));
+}
+
 }  // namespace
 
 std::string bin_path(const std::string& name) { return std::string(DORVANE_BIN_DIR) + "/" + name; }
 
 RunResult run_program(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
                       int timeout_seconds, const std::function<bool(int pid)>& on_tick, const std::string& stdin_path) {
-    // Close-on-exec: the child keeps only the ends dup2'ed onto 1 and 2. Any other copy would be
-    // inherited by long-lived grandchildren (Wine's wineserver and services) and keep the pipe
-    // open after the program exits, so reading it to the end would never finish.
     int out_pipe[2], err_pipe[2];
-    if (pipe2(out_pipe, O_CLOEXEC) != 0 || pipe2(err_pipe, O_CLOEXEC) != 0)
-        throw std::runtime_error("pipe failed");
-    int pid = fork();
-    if (pid < 0) throw std::runtime_error("fork failed");
-    if (pid == 0) {
-        const int in_fd = open(stdin_path.empty() ? "/dev/null" : stdin_path.c_str(), O_RDONLY | O_CLOEXEC);
-        dup2(in_fd, 0);
-        dup2(out_pipe[1], 1);
-        dup2(err_pipe[1], 2);
-        close(out_pipe[0]);
-        close(err_pipe[0]);
-        exec_child(argv, env);
-    }
-    close(out_pipe[1]);
-    close(err_pipe[1]);
+    if (pipe2(out_pipe, O_CLOEXEC) != 0 || pipe2(err_pipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+    const int in = open_fd(stdin_path.empty() ? "/dev/null" : stdin_path, O_RDONLY);
+    const int pid = spawn(argv, env, in, out_pipe[1], err_pipe[1]);
+    for (const int fd : {in, out_pipe[1], err_pipe[1]}) close(fd);
     RunResult result;
     const auto deadline = Clock::now() + std::chrono::seconds(timeout_seconds);
     pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
     std::string* sinks[2] = {&result.out, &result.err};
-    int open_count = 2;
     bool ticking = static_cast<bool>(on_tick);
-    while (open_count > 0 && Clock::now() < deadline) {
+    while ((fds[0].fd >= 0 || fds[1].fd >= 0) && Clock::now() < deadline) {
         if (ticking && on_tick(pid)) ticking = false;
         if (poll(fds, 2, 100) < 0) break;
         for (int i = 0; i < 2; ++i) {
             if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
             char buf[65536];
-            ssize_t n = read(fds[i].fd, buf, sizeof buf);
+            const ssize_t n = read(fds[i].fd, buf, sizeof buf);
             if (n > 0) {
                 sinks[i]->append(buf, static_cast<size_t>(n));
             } else {
                 close(fds[i].fd);
                 fds[i].fd = -1;
-                --open_count;
             }
         }
     }
-    for (auto& f : fds) {
+    for (const auto& f : fds) {
         if (f.fd >= 0) close(f.fd);
     }
     result.exit_code = reap(pid, deadline);
@@ -109,23 +110,15 @@ RunResult run_program(const std::vector<std::string>& argv, const std::map<std::
 
 DemoService::DemoService(const std::vector<std::string>& extra_args) {
     char log_template[] = "/tmp/dorvane_demo_log_XXXXXX";
-    int log_fd = mkostemp(log_template, O_CLOEXEC);
-    if (log_fd < 0) throw std::runtime_error("mkstemp failed");
+    const int log_fd = mkostemp(log_template, O_CLOEXEC);
     log_path_ = log_template;
     int out_pipe[2];
-    if (pipe2(out_pipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+    if (log_fd < 0 || pipe2(out_pipe, O_CLOEXEC) != 0) throw std::runtime_error("mkstemp or pipe failed");
     std::vector<std::string> argv = {bin_path("dorvane-demo-service"), "--host", "127.0.0.1", "--port", "0"};
     argv.insert(argv.end(), extra_args.begin(), extra_args.end());
-    pid_ = fork();
-    if (pid_ < 0) throw std::runtime_error("fork failed");
-    if (pid_ == 0) {
-        dup2(out_pipe[1], 1);
-        dup2(log_fd, 2);
-        close(out_pipe[0]);
-        exec_child(argv, {});
-    }
-    close(out_pipe[1]);
-    close(log_fd);
+    const int null_fd = open_fd("/dev/null", O_RDONLY);
+    pid_ = spawn(argv, {}, null_fd, out_pipe[1], log_fd);
+    for (const int fd : {null_fd, out_pipe[1], log_fd}) close(fd);
 
     // The first stdout line names the port: "listening on http://127.0.0.1:PORT".
     std::string line;
@@ -134,7 +127,7 @@ DemoService::DemoService(const std::vector<std::string>& extra_args) {
     while (line.find('\n') == std::string::npos && Clock::now() < deadline) {
         if (poll(&pfd, 1, 100) <= 0) continue;
         char buf[256];
-        ssize_t n = read(out_pipe[0], buf, sizeof buf);
+        const ssize_t n = read(out_pipe[0], buf, sizeof buf);
         if (n <= 0) break;
         line.append(buf, static_cast<size_t>(n));
     }
@@ -150,18 +143,13 @@ DemoService::DemoService(const std::vector<std::string>& extra_args) {
 }
 
 DemoService::~DemoService() {
-    if (pid_ > 0) {
-        kill(pid_, SIGTERM);
-        reap(pid_, Clock::now() + std::chrono::seconds(10));
-    }
+    stop(pid_);
     unlink(log_path_.c_str());
 }
 
 std::string DemoService::log() const {
-    std::ifstream in(log_path_);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
+    const auto bytes = read_bytes(log_path_);
+    return std::string(bytes.begin(), bytes.end());
 }
 
 TlsServer::TlsServer() {
@@ -174,17 +162,11 @@ TlsServer::TlsServer() {
                                         key, "-out", cert, "-days", "1", "-subj", "/CN=127.0.0.1"});
     if (made.exit_code != 0) throw std::runtime_error("openssl req failed: " + made.err);
     port_ = unused_port();
-    pid_ = fork();
-    if (pid_ < 0) throw std::runtime_error("fork failed");
-    if (pid_ == 0) {
-        const int null_fd = open("/dev/null", O_RDWR);
-        dup2(null_fd, 0);
-        dup2(null_fd, 1);
-        dup2(null_fd, 2);
-        exec_child({"/usr/bin/openssl", "s_server", "-accept", "127.0.0.1:" + std::to_string(port_), "-cert", cert,
-                    "-key", key, "-www", "-quiet"},
-                   {});
-    }
+    const int null_fd = open_fd("/dev/null", O_RDWR);
+    pid_ = spawn({"/usr/bin/openssl", "s_server", "-accept", "127.0.0.1:" + std::to_string(port_), "-cert", cert,
+                  "-key", key, "-www", "-quiet"},
+                 {}, null_fd, null_fd, null_fd);
+    close(null_fd);
     const auto deadline = Clock::now() + std::chrono::seconds(20);
     for (;;) {
         const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -202,10 +184,7 @@ TlsServer::TlsServer() {
 }
 
 TlsServer::~TlsServer() {
-    if (pid_ > 0) {
-        kill(pid_, SIGTERM);
-        reap(pid_, Clock::now() + std::chrono::seconds(10));
-    }
+    stop(pid_);
     run_program({"/bin/rm", "-rf", dir_});
 }
 

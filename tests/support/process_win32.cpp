@@ -51,13 +51,6 @@ std::wstring environment_block(const std::map<std::string, std::string>& env) {
     return block + L'\0';
 }
 
-HANDLE inheritable(const std::wstring& path, bool write) {
-    SECURITY_ATTRIBUTES sa{sizeof(sa), nullptr, TRUE};
-    return CreateFileW(path.c_str(), write ? GENERIC_WRITE : GENERIC_READ,
-                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &sa,
-                       write ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-}
-
 // Output goes to files, not pipes: Wine's background processes inherit the handles and would keep
 // a pipe open after the program has ended.
 std::wstring temp_file() {
@@ -65,6 +58,12 @@ std::wstring temp_file() {
     GetTempPathW(MAX_PATH, dir);
     GetTempFileNameW(dir, L"dvo", 0, name);
     return name;
+}
+
+HANDLE inheritable(const std::wstring& path, bool write) {
+    SECURITY_ATTRIBUTES sa{sizeof(sa), nullptr, TRUE};
+    return CreateFileW(path.c_str(), write ? GENERIC_WRITE : GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa,
+                       write ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 std::string take_text(const std::wstring& path) {
@@ -105,12 +104,9 @@ RunResult run_program(const std::vector<std::string>& argv, const std::map<std::
             waited = WaitForSingleObject(pi.hProcess, 100);
         }
         DWORD code = 0;
-        if (waited == WAIT_OBJECT_0 && GetExitCodeProcess(pi.hProcess, &code)) {
-            result.exit_code = static_cast<int>(code);
-        } else {
-            TerminateProcess(pi.hProcess, 1);
-            WaitForSingleObject(pi.hProcess, 10000);
-        }
+        if (waited == WAIT_OBJECT_0 && GetExitCodeProcess(pi.hProcess, &code)) result.exit_code = static_cast<int>(code);
+        if (waited != WAIT_OBJECT_0) TerminateProcess(pi.hProcess, 1);
+        WaitForSingleObject(pi.hProcess, 10000);
         CloseHandle(pi.hThread);
         CloseHandle(pi.hProcess);
     } else {

@@ -98,20 +98,15 @@ std::string trim(const std::string& s) {
     return s.substr(a, b - a);
 }
 
-const char* reason_for(int status) {
-    switch (status) {
-    case 200: return "OK";
-    case 202: return "Accepted";
-    case 302: return "Found";
-    case 400: return "Bad Request";
-    case 401: return "Unauthorized";
-    case 402: return "Payment Required";
-    case 404: return "Not Found";
-    case 407: return "Proxy Authentication Required";
-    case 500: return "Internal Server Error";
-    case 502: return "Bad Gateway";
-    case 503: return "Service Unavailable";
-    default: return "Status";
+// Header lines of `text` from `pos` to `end`, each "Name: value"; lines without a colon are skipped.
+void read_header_lines(const std::string& text, size_t pos, size_t end,
+                       std::vector<std::pair<std::string, std::string>>& headers) {
+    while (pos < end) {
+        const size_t line_end = std::min(text.find("\r\n", pos), end);
+        const std::string line = text.substr(pos, line_end - pos);
+        pos = line_end + 2;
+        const size_t colon = line.find(':');
+        if (colon != std::string::npos) headers.emplace_back(line.substr(0, colon), trim(line.substr(colon + 1)));
     }
 }
 
@@ -128,21 +123,14 @@ bool read_request(socket_t s, HttpRequest& request) {
     const std::string head = data.substr(0, head_end);
     std::string rest = data.substr(head_end + 4);
 
-    size_t line_end = head.find("\r\n");
+    const size_t line_end = std::min(head.find("\r\n"), head.size());
     const std::string request_line = head.substr(0, line_end);
     const size_t sp1 = request_line.find(' ');
     const size_t sp2 = request_line.rfind(' ');
     if (sp1 == std::string::npos || sp2 == sp1) return false;
     request.method = request_line.substr(0, sp1);
     request.target = request_line.substr(sp1 + 1, sp2 - sp1 - 1);
-    while (line_end != std::string::npos) {
-        const size_t start = line_end + 2;
-        line_end = head.find("\r\n", start);
-        const std::string line = head.substr(start, line_end == std::string::npos ? std::string::npos : line_end - start);
-        const size_t colon = line.find(':');
-        if (colon == std::string::npos) continue;
-        request.headers.emplace_back(line.substr(0, colon), trim(line.substr(colon + 1)));
-    }
+    read_header_lines(head, line_end + 2, head.size(), request.headers);
     const std::string length_text = request.header("Content-Length");
     if (length_text.find_first_not_of("0123456789") != std::string::npos || length_text.size() > 12) return false;
     const size_t length = length_text.empty() ? 0 : static_cast<size_t>(std::stoull(length_text));
@@ -299,7 +287,8 @@ void TestServer::serve(uintptr_t client_id) {
             uint64_t announced = reply.body.size();
             if (reply.stream_bytes > 0) announced = reply.stream_bytes;
             if (reply.trickle_ms > 0) announced = 1u << 30;
-            std::string head = "HTTP/1.1 " + std::to_string(reply.status) + " " + reason_for(reply.status) + "\r\n";
+            // No client reads the reason phrase.
+            std::string head = "HTTP/1.1 " + std::to_string(reply.status) + " Status\r\n";
             for (const auto& [key, value] : reply.headers) head += key + ": " + value + "\r\n";
             head += "Content-Length: " + std::to_string(announced) + "\r\nConnection: close\r\n\r\n";
             bool ok = send_all(client, head);
@@ -350,18 +339,14 @@ HttpReply exchange(uint16_t port, const std::string& request_text) {
     if (data.compare(0, 5, "HTTP/") != 0 || head_end == std::string::npos) return bad;
     HttpReply reply;
     reply.status = std::atoi(data.c_str() + data.find(' ') + 1);
-    size_t line_start = data.find("\r\n") + 2;
-    while (line_start < head_end) {
-        const size_t line_end = data.find("\r\n", line_start);
-        const std::string line = data.substr(line_start, line_end - line_start);
-        line_start = line_end + 2;
-        const size_t colon = line.find(':');
-        if (colon == std::string::npos) continue;
-        const std::string name = line.substr(0, colon);
-        const std::string key = lower(name);
-        if (key == "content-length" || key == "connection" || key == "transfer-encoding") continue;
-        reply.headers.emplace_back(name, trim(line.substr(colon + 1)));
-    }
+    read_header_lines(data, data.find("\r\n") + 2, head_end, reply.headers);
+    reply.headers.erase(std::remove_if(reply.headers.begin(), reply.headers.end(),
+                                       [](const auto& h) {
+                                           const std::string key = lower(h.first);
+                                           return key == "content-length" || key == "connection" ||
+                                                  key == "transfer-encoding";
+                                       }),
+                        reply.headers.end());
     reply.body = data.substr(head_end + 4);
     return reply;
 }
