@@ -232,12 +232,7 @@ void do_scan() {
 }
 
 void do_send(bool all) {
-    bool connected;
-    {
-        std::lock_guard<std::mutex> lock(g_app.client->mutex);
-        connected = !g_app.client->base_url.empty() && !g_app.client->api_key.empty();
-    }
-    if (!connected) {
+    if (!g_app.client->has_credentials()) {
         message_box(g_app.hwnd, "Conecte-se primeiro: informe a URL e a API Key e clique em Conectar.",
                     MB_ICONINFORMATION);
         return;

@@ -10,10 +10,6 @@ namespace fileutils {
 
 namespace {
 
-// The application's own output folders (TIFF conversions and results logs).
-const char* const CONVERTED_FOLDER = "dorvane_converted";
-const char* const RESULTS_FOLDER = "dorvane_results";
-
 // From the last dot to the end, dot included, ASCII letters lowered; empty without a dot.
 std::string extension_of(const std::string& name) {
     const size_t dot = name.rfind('.');

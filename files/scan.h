@@ -12,6 +12,11 @@
 
 namespace fileutils {
 
+// The program's own output folders, made inside the folder the operator chose: the PDFs converted
+// from TIFFs, and the batches' results logs.
+constexpr const char* CONVERTED_FOLDER = "dorvane_converted";
+constexpr const char* RESULTS_FOLDER = "dorvane_results";
+
 enum class FileFormat : int { Unknown = 0, Pdf = 1, Tiff = 2, Png = 3, Jpeg = 4, Bmp = 5 };
 
 struct DirEntry {

@@ -39,6 +39,7 @@ std::string quoted_name(const std::string& name) {
     return out;
 }
 
+// How long `s` is in UTF-16, the measure of WinHttpCrackUrl's buffers.
 size_t utf16_units(const std::wstring& s) {
     size_t n = 0;
     for (wchar_t c : s) {
@@ -108,7 +109,7 @@ Response Client::post_multipart(const std::string& url, const std::map<std::stri
     const std::vector<uint8_t> body = build_multipart_body(boundary, field_name, filename, data, fields);
     std::map<std::string, std::string> all_headers = headers;
     all_headers["Content-Type"] = "multipart/form-data; boundary=" + boundary;
-    return request(L"POST", url, all_headers, body, timeout_seconds);
+    return request("POST", url, all_headers, body, timeout_seconds);
 }
 
 bool headers_are_safe(const std::map<std::string, std::string>& headers) {
@@ -156,6 +157,27 @@ std::string refusal_before_send(const void* session, const std::map<std::string,
     if (session == nullptr) return "WinHTTP session not initialized";
     if (!headers_are_safe(headers)) return "Invalid request header";
     return "";
+}
+
+ExchangeBounds::ExchangeBounds(int timeout_seconds)
+    : started_ms_(sys::tick_count_ms()), bound_seconds_(timeout_seconds > 0 ? timeout_seconds * EXCHANGE_BOUND_FACTOR : 0) {}
+
+uint64_t ExchangeBounds::elapsed_ms() const { return sys::tick_count_ms() - started_ms_; }
+
+bool ExchangeBounds::past_deadline() const {
+    return bound_seconds_ > 0 && elapsed_ms() > static_cast<uint64_t>(bound_seconds_) * 1000u;
+}
+
+std::string ExchangeBounds::deadline_text() const {
+    return "Exchange timed out (more than " + std::to_string(bound_seconds_) + " s)";
+}
+
+std::string no_answer_text(Backend backend, const char* step, long code, const std::string& certificate_detail,
+                           const std::string& host, const std::string& proxy) {
+    if (is_certificate_failure(backend, code)) return certificate_failure_text(certificate_detail, host, code);
+    const std::string transport = std::string(step) + " (error " + std::to_string(code) + ")";
+    if (!proxy.empty() && is_connect_failure(backend, code)) return proxy_unreachable_text(proxy, transport);
+    return transport;
 }
 
 ParsedUrl split_url(const std::string& url) {
@@ -216,12 +238,14 @@ ParsedUrl split_url(const std::string& url) {
         if (!path.empty() && path[0] != '/') path.insert(0, "/");
     }
 
-    out.host = text::to_wide(host);
-    out.path = text::to_wide(path);
-    if (out.host.empty() || utf16_units(out.host) >= HOST_BUFFER_UNITS ||
-        utf16_units(out.path) >= PATH_BUFFER_UNITS) {
+    // WinHttpCrackUrl works on UTF-16, where ill-formed bytes have become U+FFFD: the same here.
+    const std::wstring wide_host = text::to_wide(host);
+    const std::wstring wide_path = text::to_wide(path);
+    if (wide_host.empty() || utf16_units(wide_host) >= HOST_BUFFER_UNITS || utf16_units(wide_path) >= PATH_BUFFER_UNITS) {
         return failed;
     }
+    out.host = text::to_utf8(wide_host);
+    out.path = text::to_utf8(wide_path);
     return out;
 }
 

@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+#include "net/proxy.h"
+
 namespace http {
 
 struct Response {
@@ -37,9 +39,9 @@ void add_header_lines(std::map<std::string, std::string>& headers, const std::st
 
 struct ParsedUrl {
     bool secure = true;
-    std::wstring host;
+    std::string host;  // UTF-8
     uint16_t port = 443;
-    std::wstring path;
+    std::string path;  // UTF-8
 };
 
 // Splits an absolute http/https URL. On failure every field keeps its default (empty host), and
@@ -56,6 +58,26 @@ constexpr size_t MAX_RESPONSE_BYTES = 64u * 1024u * 1024u;
 constexpr int EXCHANGE_BOUND_FACTOR = 4;
 constexpr const char* USER_AGENT = "DorvaneClient/1.0";
 
+// The two bounds of one exchange, whatever the back end: the size of the answer and the time the
+// whole exchange may take (EXCHANGE_BOUND_FACTOR time-outs, none for a time-out of 0 or less).
+class ExchangeBounds {
+public:
+    explicit ExchangeBounds(int timeout_seconds);  // the exchange starts now
+    int bound_seconds() const { return bound_seconds_; }
+    uint64_t elapsed_ms() const;
+    bool past_deadline() const;
+    // "Exchange timed out (more than N s)"
+    std::string deadline_text() const;
+    // True when `more` bytes on top of `received` would pass MAX_RESPONSE_BYTES.
+    static bool too_large(size_t received, size_t more) { return received + more > MAX_RESPONSE_BYTES; }
+
+private:
+    uint64_t started_ms_;
+    int bound_seconds_;
+};
+
+constexpr const char* RESPONSE_TOO_LARGE_TEXT = "Response too large (more than 64 MB)";
+
 // Transport failure texts (status 0):
 //   "WinHTTP session not initialized", "Connection failed", "Request creation failed",
 //   "Send failed (error N)", "Receive failed (error N)",
@@ -71,6 +93,13 @@ bool headers_are_safe(const std::map<std::string, std::string>& headers);
 // The checks both platform clients make before touching the network: the transport error text
 // for a missing session or unsafe headers, empty when the exchange may go ahead.
 std::string refusal_before_send(const void* session, const std::map<std::string, std::string>& headers);
+
+// The error text of an exchange that got no answer, from the back end's failure code: the
+// certificate's explanation (from `certificate_detail`), the proxy named when it could not be
+// reached (`proxy` empty when there is none), else "<step> (error N)" with `step` "Send failed"
+// or "Receive failed".
+std::string no_answer_text(Backend backend, const char* step, long code, const std::string& certificate_detail,
+                           const std::string& host, const std::string& proxy);
 
 // While one lives on a thread, that thread's requests report how much of their body has gone out
 // (bytes sent, body size), from inside the transfer, so a long upload can show that it moves.
@@ -98,7 +127,8 @@ public:
     Client(const Client&) = delete;
     Client& operator=(const Client&) = delete;
 
-    Response request(const std::wstring& method, const std::string& url,
+    // `method`: "GET" or "POST".
+    Response request(const std::string& method, const std::string& url,
                      const std::map<std::string, std::string>& headers,
                      const std::vector<uint8_t>& body, int timeout_seconds);
 

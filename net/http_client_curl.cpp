@@ -2,11 +2,9 @@
 #include <curl/curl.h>
 
 #include <cctype>
-#include <chrono>
 #include <cstdlib>
 #include <mutex>
 
-#include "core/text.h"
 #include "net/http_client.h"
 #include "net/proxy.h"
 
@@ -46,7 +44,7 @@ int report_upload(void* user, curl_off_t, curl_off_t, curl_off_t total, curl_off
 size_t write_body(char* data, size_t size, size_t count, void* user) {
     auto* sink = static_cast<Sink*>(user);
     const size_t n = size * count;
-    if (sink->body.size() + n > MAX_RESPONSE_BYTES) {
+    if (ExchangeBounds::too_large(sink->body.size(), n)) {
         sink->too_large = true;
         return 0;  // makes libcurl abort with CURLE_WRITE_ERROR
     }
@@ -65,55 +63,32 @@ bool same_nocase(const std::string& a, const char* b) {
 }
 
 std::string rebuild_url(const ParsedUrl& u) {
-    std::string host = text::to_utf8(u.host);
+    std::string host = u.host;
     if (host.find(':') != std::string::npos) host = "[" + host + "]";
-    std::string path = text::to_utf8(u.path);
-    if (path.empty()) path = "/";
+    const std::string path = u.path.empty() ? "/" : u.path;
     return std::string(u.secure ? "https://" : "http://") + host + ":" + std::to_string(u.port) + path;
 }
 
 struct EasyHandle {
     CURL* h = curl_easy_init();
     curl_slist* headers = nullptr;
+    std::string url;
+    char detail[CURL_ERROR_SIZE] = {};
+    Sink sink;
     ~EasyHandle() {
         if (headers) curl_slist_free_all(headers);
         if (h) curl_easy_cleanup(h);
     }
 };
 
-}  // namespace
-
-ParsedUrl parse_url(const std::string& url) { return split_url(url); }
-
-Client::Client() {
-    if (global_init()) session_ = &g_session_marker;
-}
-
-Client::~Client() = default;
-
-Response Client::request(const std::wstring& method, const std::string& url,
-                         const std::map<std::string, std::string>& headers,
-                         const std::vector<uint8_t>& body, int timeout_seconds) {
-    Response response;
-    response.error = refusal_before_send(session_, headers);
-    if (!response.error.empty()) return response;
-    const ParsedUrl parsed = parse_url(url);
-    if (parsed.host.empty()) {
-        response.error = "Connection failed";
-        return response;
-    }
-    EasyHandle easy;
-    if (easy.h == nullptr) {
-        response.error = "Request creation failed";
-        return response;
-    }
+// WinHTTP's contract on libcurl: one request on the wire per call, no redirects, and the same
+// bound for every phase.
+void set_transfer_options(EasyHandle& easy, const ParsedUrl& parsed, const ExchangeBounds& bounds,
+                          int timeout_seconds) {
     CURL* h = easy.h;
     const long timeout = timeout_seconds > 0 ? timeout_seconds : 0;
-    const long bound = timeout * EXCHANGE_BOUND_FACTOR;
-    const std::string method8 = text::to_utf8(method);
-    const std::string full_url = rebuild_url(parsed);
-
-    curl_easy_setopt(h, CURLOPT_URL, full_url.c_str());
+    easy.url = rebuild_url(parsed);
+    curl_easy_setopt(h, CURLOPT_URL, easy.url.c_str());
     curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(h, CURLOPT_USERAGENT, USER_AGENT);
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
@@ -128,26 +103,34 @@ Response Client::request(const std::wstring& method, const std::string& url,
     curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, timeout);
     curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, timeout);
-    curl_easy_setopt(h, CURLOPT_TIMEOUT, bound);
+    curl_easy_setopt(h, CURLOPT_TIMEOUT, static_cast<long>(bounds.bound_seconds()));
+    curl_easy_setopt(h, CURLOPT_ERRORBUFFER, easy.detail);
+    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, write_body);
+    curl_easy_setopt(h, CURLOPT_WRITEDATA, &easy.sink);
+    curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, take_header);
+    curl_easy_setopt(h, CURLOPT_HEADERDATA, &easy.sink);
+}
 
-    if (method8 == "GET" && body.empty()) {
+void set_method_and_body(CURL* h, const std::string& method, const std::vector<uint8_t>& body) {
+    if (method == "GET" && body.empty()) {
         curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
-    } else {
-        if (method8 == "POST") {
-            curl_easy_setopt(h, CURLOPT_POST, 1L);
-        } else {
-            curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, method8.c_str());
-        }
-        if (method8 == "POST" || !body.empty()) {
-            static const char empty = '\0';
-            curl_easy_setopt(h, CURLOPT_POSTFIELDS,
-                             body.empty() ? &empty : reinterpret_cast<const char*>(body.data()));
-            curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
-        }
+        return;
     }
+    if (method == "POST") {
+        curl_easy_setopt(h, CURLOPT_POST, 1L);
+    } else {
+        curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, method.c_str());
+    }
+    if (method == "POST" || !body.empty()) {
+        static const char empty = '\0';
+        curl_easy_setopt(h, CURLOPT_POSTFIELDS, body.empty() ? &empty : reinterpret_cast<const char*>(body.data()));
+        curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+    }
+}
 
-    // Our headers only: libcurl's own Accept, Expect and form Content-Type are removed ("Name:"
-    // with nothing after the colon removes a header; "Name;" sends one with an empty value).
+// Our headers only: libcurl's own Accept, Expect and form Content-Type are removed ("Name:" with
+// nothing after the colon removes a header; "Name;" sends one with an empty value).
+void set_headers(EasyHandle& easy, const std::map<std::string, std::string>& headers) {
     bool has_content_type = false;
     for (const auto& [key, value] : headers) {
         if (same_nocase(key, "Content-Type")) has_content_type = true;
@@ -157,39 +140,25 @@ Response Client::request(const std::wstring& method, const std::string& url,
     easy.headers = curl_slist_append(easy.headers, "Expect:");
     easy.headers = curl_slist_append(easy.headers, "Accept:");
     if (!has_content_type) easy.headers = curl_slist_append(easy.headers, "Content-Type:");
-    curl_easy_setopt(h, CURLOPT_HTTPHEADER, easy.headers);
+    curl_easy_setopt(easy.h, CURLOPT_HTTPHEADER, easy.headers);
+}
 
-    char detail[CURL_ERROR_SIZE] = {};
-    curl_easy_setopt(h, CURLOPT_ERRORBUFFER, detail);
-
-    Sink sink;
-    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, write_body);
-    curl_easy_setopt(h, CURLOPT_WRITEDATA, &sink);
-    curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, take_header);
-    curl_easy_setopt(h, CURLOPT_HEADERDATA, &sink);
-
-    const auto& progress = upload_progress_hook();
-    if (progress && !body.empty()) {
-        curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
-        curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, report_upload);
-        curl_easy_setopt(h, CURLOPT_XFERINFODATA, &progress);
-    }
-
-    const auto started = std::chrono::steady_clock::now();
-    const CURLcode code = curl_easy_perform(h);
-    const auto elapsed = std::chrono::steady_clock::now() - started;
-
+// What came of a transfer that has run, in WinHTTP's terms.
+Response outcome_of(EasyHandle& easy, CURLcode code, const ParsedUrl& parsed, const ExchangeBounds& bounds,
+                    size_t body_size) {
+    Response response;
+    CURL* h = easy.h;
     long status = 0;
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
-    if (sink.too_large) {
-        response.error = "Response too large (more than 64 MB)";
+    if (easy.sink.too_large) {
+        response.error = RESPONSE_TOO_LARGE_TEXT;
         return response;
     }
     // libcurl reports the stall bound and the overall bound with the same code; the stall bound
     // is a quarter of the overall one, so only the overall one gets this far.
-    if (code == CURLE_OPERATION_TIMEDOUT && bound > 0 &&
-        elapsed >= std::chrono::milliseconds(bound * 900)) {
-        response.error = "Exchange timed out (more than " + std::to_string(bound) + " s)";
+    if (code == CURLE_OPERATION_TIMEDOUT && bounds.bound_seconds() > 0 &&
+        bounds.elapsed_ms() >= static_cast<uint64_t>(bounds.bound_seconds()) * 900u) {
+        response.error = bounds.deadline_text();
         return response;
     }
     // A proxy's 407 comes as the answer of a plain request, or of the CONNECT of an https one.
@@ -203,8 +172,8 @@ Response Client::request(const std::wstring& method, const std::string& url,
         // Once the status line has arrived, WinHTTP hands back a body cut off by the network (or
         // stalled past the time-out) as far as it was read, without an error; so do we.
         response.status = static_cast<int32_t>(status);
-        response.body = std::move(sink.body);
-        response.headers = std::move(sink.headers);
+        response.body = std::move(easy.sink.body);
+        response.headers = std::move(easy.sink.headers);
         return response;
     }
 
@@ -215,22 +184,55 @@ Response Client::request(const std::wstring& method, const std::string& url,
     curl_easy_getinfo(h, CURLINFO_REQUEST_SIZE, &request_size);
     curl_off_t uploaded = 0;
     curl_easy_getinfo(h, CURLINFO_SIZE_UPLOAD_T, &uploaded);
-    const bool sent = request_size > 0 && static_cast<size_t>(uploaded) >= body.size();
-    const std::string transport = std::string(sent ? "Receive failed (error " : "Send failed (error ") +
-                                  std::to_string(static_cast<int>(code)) + ")";
-    const std::string host = text::to_utf8(parsed.host);
-    if (is_certificate_failure(Backend::Curl, code)) {
-        response.error = certificate_failure_text(detail[0] != '\0' ? detail : curl_easy_strerror(code), host, code);
-        return response;
-    }
+    const bool sent = request_size > 0 && static_cast<size_t>(uploaded) >= body_size;
     // libcurl chose the proxy from the environment by these same rules.
-    const std::string proxy = env_proxy_for(parsed.secure, host, [](const char* name) {
+    const std::string proxy = env_proxy_for(parsed.secure, parsed.host, [](const char* name) {
         const char* value = std::getenv(name);
         return std::string(value ? value : "");
     });
-    response.error = !proxy.empty() && is_connect_failure(Backend::Curl, code) ? proxy_unreachable_text(proxy, transport)
-                                                                             : transport;
+    response.error = no_answer_text(Backend::Curl, sent ? "Receive failed" : "Send failed", static_cast<long>(code),
+                                    easy.detail[0] != '\0' ? easy.detail : curl_easy_strerror(code), parsed.host, proxy);
     return response;
+}
+
+}  // namespace
+
+ParsedUrl parse_url(const std::string& url) { return split_url(url); }
+
+Client::Client() {
+    if (global_init()) session_ = &g_session_marker;
+}
+
+Client::~Client() = default;
+
+Response Client::request(const std::string& method, const std::string& url,
+                         const std::map<std::string, std::string>& headers,
+                         const std::vector<uint8_t>& body, int timeout_seconds) {
+    const ExchangeBounds bounds(timeout_seconds);
+    Response response;
+    response.error = refusal_before_send(session_, headers);
+    if (!response.error.empty()) return response;
+    const ParsedUrl parsed = parse_url(url);
+    if (parsed.host.empty()) {
+        response.error = "Connection failed";
+        return response;
+    }
+    EasyHandle easy;
+    if (easy.h == nullptr) {
+        response.error = "Request creation failed";
+        return response;
+    }
+    set_transfer_options(easy, parsed, bounds, timeout_seconds);
+    set_method_and_body(easy.h, method, body);
+    set_headers(easy, headers);
+    const auto& progress = upload_progress_hook();
+    if (progress && !body.empty()) {
+        curl_easy_setopt(easy.h, CURLOPT_NOPROGRESS, 0L);
+        curl_easy_setopt(easy.h, CURLOPT_XFERINFOFUNCTION, report_upload);
+        curl_easy_setopt(easy.h, CURLOPT_XFERINFODATA, &progress);
+    }
+    const CURLcode code = curl_easy_perform(easy.h);
+    return outcome_of(easy, code, parsed, bounds, body.size());
 }
 
 }  // namespace http

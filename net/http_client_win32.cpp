@@ -111,7 +111,7 @@ std::string ask_automatic_proxy(const ProxySetup& setup, const std::string& url,
     if (!chosen) return "";
     answered = true;
     session = chosen;
-    return named_proxy_for(text::to_utf8(list), text::to_utf8(bypass), parsed.secure, text::to_utf8(parsed.host));
+    return named_proxy_for(text::to_utf8(list), text::to_utf8(bypass), parsed.secure, parsed.host);
 }
 
 // Which certificate checks failed, as WinHTTP reports them during the send.
@@ -125,7 +125,7 @@ void CALLBACK note_secure_failure(HINTERNET, DWORD_PTR context, DWORD status, LP
 // Closes a WinHTTP handle on every path out of request().
 struct Handle {
     HINTERNET h = nullptr;
-    explicit Handle(HINTERNET handle) : h(handle) {}
+    Handle() = default;
     ~Handle() {
         if (h) WinHttpCloseHandle(h);
     }
@@ -133,12 +133,116 @@ struct Handle {
     Handle& operator=(const Handle&) = delete;
 };
 
-std::string failure(const char* step, DWORD code) { return std::string(step) + " (error " + std::to_string(code) + ")"; }
+// Where a request goes: the session that reaches its proxy (or goes direct), and that proxy's
+// name, to say so if it cannot be reached.
+struct Route {
+    HINTERNET session;
+    std::string proxy;
+};
+
+Route route_for(const std::shared_ptr<const ProxySetup>& setup, HINTERNET session, const std::string& url,
+                const ParsedUrl& parsed) {
+    Route route{session, ""};
+    bool automatic = false;
+    if (setup && setup->mode == ProxyMode::Automatic && !parsed.host.empty()) {
+        route.proxy = ask_automatic_proxy(*setup, url, parsed, route.session, automatic);
+    }
+    if (setup && !automatic && !setup->user.proxy.empty() && setup->mode != ProxyMode::PlatformDefault) {
+        route.proxy = named_proxy_for(setup->user.proxy, setup->user.bypass, parsed.secure, parsed.host);
+    }
+    return route;
+}
+
+// Opens the connection and the request with our time-outs and redirect policy; the failure text
+// when either cannot be made.
+std::string open_request(HINTERNET session, const ParsedUrl& parsed, const std::string& method, int timeout_seconds,
+                         Handle& connection, Handle& request) {
+    // Windows refuses an empty host here; Wine accepts it and fails later at the send step, so
+    // the unsplittable URL is caught before asking.
+    const std::wstring host = text::to_wide(parsed.host);
+    connection.h = host.empty() ? nullptr : WinHttpConnect(session, host.c_str(), parsed.port, 0);
+    if (!connection.h) return "Connection failed";
+    const std::wstring wide_method = text::to_wide(method);
+    const std::wstring path = text::to_wide(parsed.path);
+    request.h = WinHttpOpenRequest(connection.h, wide_method.c_str(), path.c_str(), nullptr, WINHTTP_NO_REFERER,
+                                   WINHTTP_DEFAULT_ACCEPT_TYPES, parsed.secure ? WINHTTP_FLAG_SECURE : 0);
+    if (!request.h) return "Request creation failed";
+
+    const int timeout_ms = timeout_seconds * 1000;
+    WinHttpSetTimeouts(request.h, timeout_ms, timeout_ms, timeout_ms, timeout_ms);
+    // Wine waits for the response headers without any bound unless this is set as well; on
+    // Windows it already follows the receive time-out, so setting it changes nothing there.
+    DWORD header_wait = static_cast<DWORD>(timeout_ms);
+    WinHttpSetOption(request.h, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &header_wait, sizeof(header_wait));
+    // WinHTTP follows a redirect to any host and sends our headers there, the API key included.
+    // A 3xx answer comes back as its status instead.
+    DWORD never = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
+    WinHttpSetOption(request.h, WINHTTP_OPTION_REDIRECT_POLICY, &never, sizeof(never));
+    DWORD no_redirects = WINHTTP_DISABLE_REDIRECTS;
+    WinHttpSetOption(request.h, WINHTTP_OPTION_DISABLE_FEATURE, &no_redirects, sizeof(no_redirects));
+    return "";
+}
+
+// The headers go out with the whole length announced, then the body in pieces, so that a long
+// upload can say how far it has got. False on a failure (GetLastError tells which).
+bool send_request(HINTERNET request, const std::map<std::string, std::string>& headers,
+                  const std::vector<uint8_t>& body, DWORD* certificate_flags) {
+    for (const auto& [key, value] : headers) {
+        const std::wstring line = text::to_wide(key + ": " + value);
+        WinHttpAddRequestHeaders(request, line.c_str(), static_cast<DWORD>(-1), WINHTTP_ADDREQ_FLAG_ADD);
+    }
+    WinHttpSetStatusCallback(request, note_secure_failure, WINHTTP_CALLBACK_FLAG_SECURE_FAILURE, 0);
+    const DWORD length = static_cast<DWORD>(body.size());
+    if (!WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, length,
+                            reinterpret_cast<DWORD_PTR>(certificate_flags))) {
+        return false;
+    }
+    const auto& progress = upload_progress_hook();
+    for (size_t sent = 0; sent < body.size();) {
+        DWORD written = 0;
+        const DWORD piece = static_cast<DWORD>(std::min<size_t>(body.size() - sent, SEND_PIECE_BYTES));
+        if (!WinHttpWriteData(request, body.data() + sent, piece, &written) || written == 0) return false;
+        sent += written;
+        if (progress) progress(sent, body.size());
+    }
+    return true;
+}
+
+std::map<std::string, std::string> answer_headers(HINTERNET request) {
+    std::map<std::string, std::string> fields;
+    DWORD raw_size = 0;
+    WinHttpQueryHeaders(request, WINHTTP_QUERY_RAW_HEADERS_CRLF, WINHTTP_HEADER_NAME_BY_INDEX, WINHTTP_NO_OUTPUT_BUFFER,
+                        &raw_size, WINHTTP_NO_HEADER_INDEX);
+    if (raw_size > 0) {
+        std::wstring raw(raw_size / sizeof(wchar_t) + 1, L'\0');
+        if (WinHttpQueryHeaders(request, WINHTTP_QUERY_RAW_HEADERS_CRLF, WINHTTP_HEADER_NAME_BY_INDEX, raw.data(),
+                                &raw_size, WINHTTP_NO_HEADER_INDEX)) {
+            raw.resize(raw_size / sizeof(wchar_t));
+            add_header_lines(fields, text::to_utf8(raw));
+        }
+    }
+    return fields;
+}
+
+// Each read is bounded by the receive time-out; the deadline bounds the sum, so a body that
+// trickles in just fast enough never holds the worker for ever. The failure text, or empty.
+std::string read_body(HINTERNET request, const ExchangeBounds& bounds, std::string& received) {
+    for (;;) {
+        if (bounds.past_deadline()) return bounds.deadline_text();
+        DWORD available = 0;
+        WinHttpQueryDataAvailable(request, &available);
+        if (available == 0) return "";
+        if (ExchangeBounds::too_large(received.size(), available)) return RESPONSE_TOO_LARGE_TEXT;
+        std::string chunk(available + 1, '\0');
+        DWORD read = 0;
+        WinHttpReadData(request, chunk.data(), available, &read);
+        received.append(chunk.data(), read);
+    }
+}
 
 }  // namespace
 
 ParsedUrl parse_url(const std::string& url) {
-    ParsedUrl out;
     const std::wstring wide = text::to_wide(url);
     wchar_t host[256] = {};
     wchar_t path[2048] = {};
@@ -149,8 +253,9 @@ ParsedUrl parse_url(const std::string& url) {
     parts.lpszUrlPath = path;
     parts.dwUrlPathLength = 2048;
     if (!WinHttpCrackUrl(wide.c_str(), 0, 0, &parts)) return ParsedUrl{};
-    out.host.assign(host, parts.dwHostNameLength);
-    out.path.assign(path, parts.dwUrlPathLength);
+    ParsedUrl out;
+    out.host = text::to_utf8(std::wstring(host, parts.dwHostNameLength));
+    out.path = text::to_utf8(std::wstring(path, parts.dwUrlPathLength));
     out.port = parts.nPort;
     out.secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
     return out;
@@ -180,97 +285,32 @@ Client::~Client() {
     if (session_) WinHttpCloseHandle(session_);
 }
 
-Response Client::request(const std::wstring& method, const std::string& url,
+Response Client::request(const std::string& method, const std::string& url,
                          const std::map<std::string, std::string>& headers,
                          const std::vector<uint8_t>& body, int timeout_seconds) {
+    const ExchangeBounds bounds(timeout_seconds);
     Response response;
     response.error = refusal_before_send(session_, headers);
     if (!response.error.empty()) return response;
-    const uint64_t started = sys::tick_count_ms();
     const ParsedUrl parsed = parse_url(url);
-
-    // The proxy this request goes through, to name it if it cannot be reached.
-    const std::string host = text::to_utf8(parsed.host);
-    HINTERNET session = session_;
-    std::string proxy;
-    bool automatic = false;
-    if (proxy_ && proxy_->mode == ProxyMode::Automatic && !parsed.host.empty()) {
-        proxy = ask_automatic_proxy(*proxy_, url, parsed, session, automatic);
-    }
-    if (proxy_ && !automatic && !proxy_->user.proxy.empty() && proxy_->mode != ProxyMode::PlatformDefault) {
-        proxy = named_proxy_for(proxy_->user.proxy, proxy_->user.bypass, parsed.secure, host);
-    }
-
-    // Windows refuses an empty host here; Wine accepts it and fails later at the send step, so
-    // the unsplittable URL is caught before asking.
-    Handle connection(parsed.host.empty() ? nullptr
-                                          : WinHttpConnect(session, parsed.host.c_str(), parsed.port, 0));
-    if (!connection.h) {
-        response.error = "Connection failed";
-        return response;
-    }
-    Handle request(WinHttpOpenRequest(connection.h, method.c_str(), parsed.path.c_str(), nullptr,
-                                      WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
-                                      parsed.secure ? WINHTTP_FLAG_SECURE : 0));
-    if (!request.h) {
-        response.error = "Request creation failed";
-        return response;
-    }
-
-    const int timeout_ms = timeout_seconds * 1000;
-    WinHttpSetTimeouts(request.h, timeout_ms, timeout_ms, timeout_ms, timeout_ms);
-    // Wine waits for the response headers without any bound unless this is set as well; on
-    // Windows it already follows the receive time-out, so setting it changes nothing there.
-    DWORD header_wait = static_cast<DWORD>(timeout_ms);
-    WinHttpSetOption(request.h, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &header_wait, sizeof(header_wait));
-    // WinHTTP follows a redirect to any host and sends our headers there, the API key included.
-    // A 3xx answer comes back as its status instead.
-    DWORD never = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
-    WinHttpSetOption(request.h, WINHTTP_OPTION_REDIRECT_POLICY, &never, sizeof(never));
-    DWORD no_redirects = WINHTTP_DISABLE_REDIRECTS;
-    WinHttpSetOption(request.h, WINHTTP_OPTION_DISABLE_FEATURE, &no_redirects, sizeof(no_redirects));
-
-    for (const auto& [key, value] : headers) {
-        const std::wstring line = text::to_wide(key + ": " + value);
-        WinHttpAddRequestHeaders(request.h, line.c_str(), static_cast<DWORD>(-1), WINHTTP_ADDREQ_FLAG_ADD);
-    }
+    const Route route = route_for(proxy_, session_, url, parsed);
+    Handle connection;
+    Handle request;
+    response.error = open_request(route.session, parsed, method, timeout_seconds, connection, request);
+    if (!response.error.empty()) return response;
 
     DWORD certificate_flags = 0;
-    WinHttpSetStatusCallback(request.h, note_secure_failure, WINHTTP_CALLBACK_FLAG_SECURE_FAILURE, 0);
-    const auto transport_failure = [&](const char* step) {
-        const DWORD code = GetLastError();
-        const std::string transport = failure(step, code);
-        if (is_certificate_failure(Backend::WinHttp, static_cast<long>(code))) {
-            return certificate_failure_text(winhttp_certificate_detail(certificate_flags, static_cast<long>(code)),
-                                            host, static_cast<long>(code));
-        }
-        if (!proxy.empty() && is_connect_failure(Backend::WinHttp, static_cast<long>(code))) {
-            return proxy_unreachable_text(proxy, transport);
-        }
-        return transport;
+    const auto no_answer = [&](const char* step) {
+        const long code = static_cast<long>(GetLastError());
+        return no_answer_text(Backend::WinHttp, step, code, winhttp_certificate_detail(certificate_flags, code),
+                              parsed.host, route.proxy);
     };
-
-    // The headers go out with the whole length announced, then the body in pieces, so that a long
-    // upload can say how far it has got.
-    const DWORD length = static_cast<DWORD>(body.size());
-    if (!WinHttpSendRequest(request.h, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, length,
-                            reinterpret_cast<DWORD_PTR>(&certificate_flags))) {
-        response.error = transport_failure("Send failed");
+    if (!send_request(request.h, headers, body, &certificate_flags)) {
+        response.error = no_answer("Send failed");
         return response;
     }
-    const auto& progress = upload_progress_hook();
-    for (size_t sent = 0; sent < body.size();) {
-        DWORD written = 0;
-        const DWORD piece = static_cast<DWORD>(std::min<size_t>(body.size() - sent, SEND_PIECE_BYTES));
-        if (!WinHttpWriteData(request.h, body.data() + sent, piece, &written) || written == 0) {
-            response.error = transport_failure("Send failed");
-            return response;
-        }
-        sent += written;
-        if (progress) progress(sent, body.size());
-    }
     if (!WinHttpReceiveResponse(request.h, nullptr)) {
-        response.error = transport_failure("Receive failed");
+        response.error = no_answer("Receive failed");
         return response;
     }
 
@@ -282,42 +322,10 @@ Response Client::request(const std::wstring& method, const std::string& url,
         response.error = PROXY_AUTH_TEXT;
         return response;
     }
-
-    std::map<std::string, std::string> fields;
-    DWORD raw_size = 0;
-    WinHttpQueryHeaders(request.h, WINHTTP_QUERY_RAW_HEADERS_CRLF, WINHTTP_HEADER_NAME_BY_INDEX, WINHTTP_NO_OUTPUT_BUFFER,
-                        &raw_size, WINHTTP_NO_HEADER_INDEX);
-    if (raw_size > 0) {
-        std::wstring raw(raw_size / sizeof(wchar_t) + 1, L'\0');
-        if (WinHttpQueryHeaders(request.h, WINHTTP_QUERY_RAW_HEADERS_CRLF, WINHTTP_HEADER_NAME_BY_INDEX, raw.data(),
-                                &raw_size, WINHTTP_NO_HEADER_INDEX)) {
-            raw.resize(raw_size / sizeof(wchar_t));
-            add_header_lines(fields, text::to_utf8(raw));
-        }
-    }
-
-    // Each read is bounded by the receive time-out; the deadline bounds the sum, so a body that
-    // trickles in just fast enough never holds the worker for ever.
-    const uint64_t bound_ms = static_cast<uint64_t>(timeout_ms > 0 ? timeout_ms : 0) * EXCHANGE_BOUND_FACTOR;
+    std::map<std::string, std::string> fields = answer_headers(request.h);
     std::string received;
-    for (;;) {
-        if (bound_ms > 0 && sys::tick_count_ms() - started > bound_ms) {
-            response.error = "Exchange timed out (more than " +
-                             std::to_string(timeout_seconds * EXCHANGE_BOUND_FACTOR) + " s)";
-            return response;
-        }
-        DWORD available = 0;
-        WinHttpQueryDataAvailable(request.h, &available);
-        if (available == 0) break;
-        if (received.size() + available > MAX_RESPONSE_BYTES) {
-            response.error = "Response too large (more than 64 MB)";
-            return response;
-        }
-        std::string chunk(available + 1, '\0');
-        DWORD read = 0;
-        WinHttpReadData(request.h, chunk.data(), available, &read);
-        received.append(chunk.data(), read);
-    }
+    response.error = read_body(request.h, bounds, received);
+    if (!response.error.empty()) return response;
     response.status = static_cast<int32_t>(status);
     response.body = std::move(received);
     response.headers = std::move(fields);

@@ -74,25 +74,30 @@ std::string ApiClient::normalize_base_url(std::string url) {
 }
 
 void ApiClient::set_credentials(const std::string& base, const std::string& key) {
-    std::lock_guard<std::mutex> lock(mutex);
-    base_url = base;
-    api_key = key;
+    std::lock_guard<std::mutex> lock(mutex_);
+    base_url_ = base;
+    api_key_ = key;
+}
+
+bool ApiClient::has_credentials() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return !base_url_.empty() && !api_key_.empty();
 }
 
 std::map<std::string, std::string> ApiClient::auth_headers() const {
-    std::lock_guard<std::mutex> lock(mutex);
-    return {{"x-api-key", api_key}};
+    std::lock_guard<std::mutex> lock(mutex_);
+    return {{"x-api-key", api_key_}};
 }
 
 std::string ApiClient::base() const {
-    std::lock_guard<std::mutex> lock(mutex);
-    return base_url;
+    std::lock_guard<std::mutex> lock(mutex_);
+    return base_url_;
 }
 
 bool ApiClient::verify_key(ApiError& error) {
     const auto headers = auth_headers();
     const std::string url = base() + OPERATIONS_PATH + "/" + PROBE_TASK_ID;
-    const http::Response response = http_client.request(L"GET", url, headers, {}, LOOKUP_TIMEOUT_SECONDS);
+    const http::Response response = http_client_.request("GET", url, headers, {}, LOOKUP_TIMEOUT_SECONDS);
     // Only 401 rejects the key: a good key gets 404 for the probe task, and any other answer
     // still proves the service is there.
     if (response.status == 0 || response.status == 401) {
@@ -106,7 +111,7 @@ bool ApiClient::verify_key(ApiError& error) {
 bool ApiClient::list_operations(std::vector<Operation>& operations, ApiError& error) {
     const auto headers = auth_headers();
     const std::string url = base() + OPERATIONS_PATH;
-    const http::Response response = http_client.request(L"GET", url, headers, {}, LOOKUP_TIMEOUT_SECONDS);
+    const http::Response response = http_client_.request("GET", url, headers, {}, LOOKUP_TIMEOUT_SECONDS);
     if (!is_success(response.status)) {
         error = classify(response);
         return false;
@@ -197,7 +202,7 @@ SubmitResult ApiClient::submit_document(const std::string& filename, const std::
     const auto headers = auth_headers();
     const std::string url = base() + OPERATIONS_PATH;
     const http::Response response =
-        http_client.post_multipart(url, headers, "file", filename, data, fields,
+        http_client_.post_multipart(url, headers, "file", filename, data, fields,
                                    await_result ? AWAIT_TIMEOUT_SECONDS : SUBMIT_TIMEOUT_SECONDS);
 
     SubmitResult result;

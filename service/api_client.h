@@ -53,19 +53,16 @@ struct SubmitResult {
 
 class ApiClient {
 public:
-    http::Client http_client;
-    std::string base_url;  // guarded by mutex
-    std::string api_key;   // guarded by mutex
-    mutable std::mutex mutex;
-
     // Trims blanks, trailing slashes and a trailing "/api/operations".
     static std::string normalize_base_url(std::string url);
 
-    // Sets base_url (normalised by the caller) and api_key under the mutex.
+    // Sets the base URL (normalised by the caller) and the API key; any thread.
     void set_credentials(const std::string& base, const std::string& key);
+    // Both the base URL and the key are set (not necessarily checked).
+    bool has_credentials() const;
 
     std::map<std::string, std::string> auth_headers() const;
-    std::string base() const;  // copy of base_url under the mutex
+    std::string base() const;  // copy of the base URL
 
     [[nodiscard]] bool verify_key(ApiError& error);
     [[nodiscard]] bool list_operations(std::vector<Operation>& operations, ApiError& error);
@@ -74,6 +71,12 @@ public:
                                  const std::string& callback_url);
 
     static ApiError classify(const http::Response& response);
+
+private:
+    http::Client http_client_;
+    mutable std::mutex mutex_;  // guards base_url_ and api_key_: the window sets them, workers read
+    std::string base_url_;
+    std::string api_key_;
 };
 
 }  // namespace dorvane

@@ -113,11 +113,84 @@ private:
     std::thread thread_;
 };
 
+// What the service's answer says of the whole batch: a stop reason, or empty.
+std::string stop_reason_for(const ApiError& error) {
+    if (error.kind != ApiError::Http) return "";
+    if (error.http_status == 401) return STOP_INVALID_KEY;
+    if (error.http_status == 402) return error.message.empty() ? std::string(STOP_NO_CREDITS) : error.message;
+    return "";
+}
+
+std::string position_prefix(int index, int total) {
+    return "[" + std::to_string(index) + "/" + std::to_string(total) + "] ";
+}
+
+std::string over_limit_text(uint64_t limit, uint64_t size) {
+    return "excede o limite de " + fileutils::format_size(limit) + " (tem " + fileutils::format_size(size) + ")";
+}
+
+// Reads the document for upload after the size checks; the reason it is skipped, or empty.
+// `size` is the size the file had when checked.
+std::string read_document(const std::string& path, uint64_t max_bytes, uint64_t& size, std::vector<uint8_t>& data) {
+    if (!fileutils::file_size(path, size) || size == 0) return "arquivo vazio ou inacessível";
+    if (size > max_bytes) return over_limit_text(max_bytes, size);
+    data = text::read_all(path);
+    if (data.empty()) return "falha ao ler o arquivo";
+    // A file that grew after its size was checked must not get past the memory bound.
+    if (data.size() > max_bytes) return over_limit_text(max_bytes, data.size());
+    return "";
+}
+
+void mark_cancelled(UploadOutcome& out) {
+    out.result = OutcomeKind::Skipped;
+    out.status = "cancelled";
+    out.error = "cancelado antes do envio";
+}
+
 }  // namespace
 
-void BatchUploader::wait_until(uint64_t tick_ms) {
+void BatchUploader::pause(const Options& options, int64_t ms) {
+    const int bounded = static_cast<int>(std::min<int64_t>(ms, INT32_MAX));
+    if (options.wait) {
+        options.wait(bounded, cancel_requested);
+    } else {
+        cancellable_wait(cancel_requested, bounded);
+    }
+}
+
+void BatchUploader::wait_until(const Options& options, uint64_t tick_ms) {
     const uint64_t now = sys::tick_count_ms();
-    if (tick_ms > now) cancellable_wait(cancel_requested, static_cast<int>(std::min<uint64_t>(tick_ms - now, INT32_MAX)));
+    if (tick_ms > now) pause(options, static_cast<int64_t>(std::min<uint64_t>(tick_ms - now, INT32_MAX)));
+}
+
+bool BatchUploader::ready_for_attempt(const Options& options) {
+    if (cancel_requested.load()) return false;
+    // The service asked every client to hold off (Retry-After): other workers' files wait too.
+    if (sys::tick_count_ms() < pace_until_ms_.load()) {
+        wait_until(options, pace_until_ms_.load());
+        if (cancel_requested.load()) return false;
+    }
+    return true;
+}
+
+bool BatchUploader::note_stop(const ApiError& error) {
+    const std::string reason = stop_reason_for(error);
+    std::lock_guard<std::mutex> lock(stop_mutex_);
+    if (!reason.empty()) stop_reason = reason;
+    return !stop_reason.empty();
+}
+
+int64_t BatchUploader::note_pacing(const SubmitResult& r) {
+    const bool paced = r.error.kind == ApiError::Http && (r.error.http_status == 429 || r.error.http_status == 503) &&
+                       !r.retry_after.empty();
+    const int64_t pace_ms = paced ? retry_after_ms(r.retry_after, static_cast<int64_t>(std::time(nullptr))) : -1;
+    if (pace_ms >= 0) {
+        const uint64_t until = sys::tick_count_ms() + static_cast<uint64_t>(pace_ms);
+        uint64_t seen = pace_until_ms_.load();
+        while (seen < until && !pace_until_ms_.compare_exchange_weak(seen, until)) {
+        }
+    }
+    return pace_ms;
 }
 
 UploadOutcome BatchUploader::process_one(const std::string& path, const std::string& name, int index,
@@ -126,66 +199,49 @@ UploadOutcome BatchUploader::process_one(const std::string& path, const std::str
     out.file = path;
     out.name = name;
     out.operation = options.operation_code;
-    const std::string prefix = "[" + std::to_string(index) + "/" + std::to_string(total) + "] ";
+    const std::string prefix = position_prefix(index, total);
     auto log = [&](const std::string& line) {
         if (callbacks.log) callbacks.log(line);
     };
-    auto skip = [&](std::string error) {
-        out.result = OutcomeKind::Skipped;
-        out.status = "skipped";
-        out.error = std::move(error);
-        log("[PULADO] " + prefix + name + " — " + out.error);
-        return out;
-    };
-    auto over_limit = [&](uint64_t size) {
-        return "excede o limite de " + fileutils::format_size(options.max_file_bytes) + " (tem " +
-               fileutils::format_size(size) + ")";
-    };
 
     uint64_t size = 0;
-    if (!fileutils::file_size(path, size) || size == 0) return skip("arquivo vazio ou inacessível");
-    if (size > options.max_file_bytes) return skip(over_limit(size));
-
-    const std::vector<uint8_t> data = text::read_all(path);
-    if (data.empty()) return skip("falha ao ler o arquivo");
-    // A file that grew after its size was checked must not get past the memory bound.
-    if (data.size() > options.max_file_bytes) return skip(over_limit(data.size()));
+    std::vector<uint8_t> data;
+    const std::string skip = read_document(path, options.max_file_bytes, size, data);
+    if (!skip.empty()) {
+        out.result = OutcomeKind::Skipped;
+        out.status = "skipped";
+        out.error = skip;
+        log("[PULADO] " + prefix + name + " — " + out.error);
+        return out;
+    }
     // The digest is taken from the very bytes that are sent, so a file changed on disk meanwhile
     // cannot be recorded with another content's fingerprint.
     out.size = data.size();
     BackgroundDigest digest(data);
-    auto finish = [&] {
-        out.sha256 = digest.hex();
-        return out;
-    };
-
     log("[ENVIO] " + prefix + name + " (" + fileutils::format_size(size) + ")");
-
     if (options.max_attempts < 1) {
         out.status = "failed";
-        return finish();
+    } else {
+        send_with_retries(out, data, prefix, options, callbacks);
     }
+    out.sha256 = digest.hex();
+    return out;
+}
 
-    auto cancelled = [&] {
-        out.result = OutcomeKind::Skipped;
-        out.status = "cancelled";
-        out.error = "cancelado antes do envio";
-        return finish();
+void BatchUploader::send_with_retries(UploadOutcome& out, const std::vector<uint8_t>& data, const std::string& prefix,
+                                      const Options& options, const BatchCallbacks& callbacks) {
+    auto log = [&](const std::string& line) {
+        if (callbacks.log) callbacks.log(line);
     };
     using ProgressHook = std::function<void(uint64_t, uint64_t)>;
+    const std::string& name = out.name;
     const http::UploadProgressScope progress_scope(
-        callbacks.upload_progress ? ProgressHook([&](uint64_t sent, uint64_t size_total) {
-            callbacks.upload_progress(name, sent, size_total);
-        })
-                                  : ProgressHook());
+        callbacks.upload_progress
+            ? ProgressHook([&](uint64_t sent, uint64_t total) { callbacks.upload_progress(name, sent, total); })
+            : ProgressHook());
 
     for (int attempt = 1;; ++attempt) {
-        if (cancel_requested.load()) return cancelled();
-        // The service asked every client to hold off (Retry-After): other workers' files wait too.
-        if (sys::tick_count_ms() < pace_until_ms_.load()) {
-            wait_until(pace_until_ms_.load());
-            if (cancel_requested.load()) return cancelled();
-        }
+        if (!ready_for_attempt(options)) return mark_cancelled(out);
         out.attempts = attempt;
         out.sent_at = sys::local_time(SENT_AT_FORMAT);
         set_in_flight(out, true);
@@ -198,53 +254,49 @@ UploadOutcome BatchUploader::process_one(const std::string& path, const std::str
             out.status = r.status;
             out.response = std::move(r.response);
             log("[OK] " + prefix + "task " + out.task_id + (out.status.empty() ? "" : " (" + out.status + ")"));
-            return finish();
+            return;
         }
-
         out.error = r.error.to_string();
         out.task_id = r.task_id;
         if (!r.status.empty()) out.status = r.status;
         if (!r.response.is_null()) out.response = std::move(r.response);
+        const bool stopping = note_stop(r.error);
+        const int64_t pace_ms = note_pacing(r);
+        if (!is_retryable(r.error) || attempt >= options.max_attempts || stopping) break;
 
-        bool stopping;
-        {
-            std::lock_guard<std::mutex> lock(stop_mutex_);
-            if (r.error.kind == ApiError::Http && r.error.http_status == 401) {
-                stop_reason = STOP_INVALID_KEY;
-            } else if (r.error.kind == ApiError::Http && r.error.http_status == 402) {
-                stop_reason = r.error.message.empty() ? std::string(STOP_NO_CREDITS) : r.error.message;
-            }
-            stopping = !stop_reason.empty();
-        }
-
-        const bool paced = r.error.kind == ApiError::Http &&
-                           (r.error.http_status == 429 || r.error.http_status == 503) && !r.retry_after.empty();
-        const int64_t pace_ms = paced ? retry_after_ms(r.retry_after, static_cast<int64_t>(std::time(nullptr))) : -1;
+        const int64_t delay = pace_ms >= 0 ? pace_ms : backoff_for(options.backoff_ms, attempt);
+        log("[RETRY] " + prefix + out.error + " — nova tentativa em " + std::to_string(delay / 1000) + "s (" +
+            std::to_string(attempt + 1) + "/" + std::to_string(options.max_attempts) + ")");
         if (pace_ms >= 0) {
-            const uint64_t until = sys::tick_count_ms() + static_cast<uint64_t>(pace_ms);
-            uint64_t seen = pace_until_ms_.load();
-            while (seen < until && !pace_until_ms_.compare_exchange_weak(seen, until)) {
-            }
+            wait_until(options, pace_until_ms_.load());
+        } else {
+            pause(options, delay);
         }
-
-        if (is_retryable(r.error) && attempt < options.max_attempts && !stopping) {
-            const int64_t delay = pace_ms >= 0 ? pace_ms : backoff_for(options.backoff_ms, attempt);
-            log("[RETRY] " + prefix + out.error + " — nova tentativa em " + std::to_string(delay / 1000) + "s (" +
-                std::to_string(attempt + 1) + "/" + std::to_string(options.max_attempts) + ")");
-            if (pace_ms >= 0) {
-                wait_until(pace_until_ms_.load());
-            } else {
-                cancellable_wait(cancel_requested, static_cast<int>(delay));
-            }
-            continue;
-        }
-
-        out.result = OutcomeKind::Failed;
-        if (out.status.empty()) out.status = "failed";
-        log("[ERRO] " + prefix + name + " — " + out.error);
-        return finish();
     }
+    out.result = OutcomeKind::Failed;
+    if (out.status.empty()) out.status = "failed";
+    log("[ERRO] " + prefix + out.name + " — " + out.error);
 }
+
+// `state` guards the position, the counts, the results writer and the callbacks that report a
+// finished file, so each results line is written whole and the counts match a sequential run's.
+struct BatchUploader::RunState {
+    RunState(const std::vector<std::string>& p, const Options& o, const BatchCallbacks& c, Summary& s)
+        : paths(p), options(o), callbacks(c), summary(s) {}
+
+    const std::vector<std::string>& paths;
+    const Options& options;
+    const BatchCallbacks& callbacks;
+    Summary& summary;
+    std::mutex mutex;
+    size_t next = 0;
+    int32_t finished = 0;
+    bool ended = false;  // a cancellation or a stop reason was seen: start no more files
+
+    void log(const std::string& line) const {
+        if (callbacks.log) callbacks.log(line);
+    }
+};
 
 BatchUploader::Summary BatchUploader::run(const std::vector<std::string>& paths, const Options& options,
                                           const BatchCallbacks& callbacks) {
@@ -253,21 +305,18 @@ BatchUploader::Summary BatchUploader::run(const std::vector<std::string>& paths,
 
     Summary summary;
     summary.total = static_cast<int32_t>(paths.size());
-
-    auto log = [&](const std::string& line) {
-        if (callbacks.log) callbacks.log(line);
-    };
+    RunState state(paths, options, callbacks, summary);
 
     ResultsWriter writer(options.results_dir);
     summary.results_path = writer.path();
     summary.results_saved = writer.is_open();
-    summary.results_error = writer.error;
+    summary.results_error = writer.error();
     if (!writer.is_open()) {
         if (options.require_results_file) {
             summary.refused = true;
             return summary;
         }
-        log("[AVISO] Não foi possível criar o arquivo de resultados em " + summary.results_path);
+        state.log("[AVISO] Não foi possível criar o arquivo de resultados em " + summary.results_path);
     }
     {
         std::lock_guard<std::mutex> lock(results_mutex_);
@@ -283,80 +332,13 @@ BatchUploader::Summary BatchUploader::run(const std::vector<std::string>& paths,
     } unpublish{*this};
 
     // Every worker takes the next file not yet started and runs it through the whole pipeline; with
-    // one worker this is the plain loop, file after file. `state` guards the position, the counts,
-    // the results writer and the callbacks that report a finished file, so each results line is
-    // written whole and the counts match a sequential run's.
-    std::mutex state;
-    size_t next = 0;
-    int32_t finished = 0;
-    bool ended = false;  // a cancellation or a stop reason was seen: start no more files
-    auto worker = [&] {
-        for (;;) {
-            size_t i;
-            std::string name;
-            {
-                std::lock_guard<std::mutex> lock(state);
-                if (ended || next >= paths.size()) return;
-                if (cancel_requested.load()) {
-                    ended = true;
-                    summary.cancelled = true;
-                    log("[CANCELADO] Envio interrompido pelo usuário.");
-                    return;
-                }
-                i = next++;
-                name = fileutils::base_name(paths[i]);
-                if (callbacks.progress) callbacks.progress(finished, summary.total);
-                if (callbacks.status) {
-                    callbacks.status("Enviando " + std::to_string(i + 1) + "/" + std::to_string(summary.total) +
-                                     ": " + name);
-                }
-            }
-            const int position = static_cast<int>(i) + 1;
-            const auto earlier = options.already_sent.find(paths[i]);
-            const bool skip_earlier = earlier != options.already_sent.end();
-            const UploadOutcome outcome =
-                skip_earlier ? already_sent_outcome(paths[i], name, position, summary.total, options.operation_code,
-                                                    earlier->second, callbacks)
-                             : process_one(paths[i], name, position, summary.total, options, callbacks);
-            bool more;
-            {
-                std::lock_guard<std::mutex> lock(state);
-                if (skip_earlier) ++summary.already_sent;
-                switch (outcome.result) {
-                    case OutcomeKind::Success: ++summary.succeeded; break;
-                    case OutcomeKind::Skipped: ++summary.skipped; break;
-                    default: ++summary.failed; break;
-                }
-                ++finished;
-                record(outcome);
-                if (callbacks.file_done) callbacks.file_done(outcome);
-
-                std::string reason;
-                {
-                    std::lock_guard<std::mutex> stop_lock(stop_mutex_);
-                    reason = stop_reason;
-                }
-                if (!reason.empty() && !summary.stopped) {
-                    ended = true;
-                    summary.stopped = true;
-                    summary.stop_reason = reason;
-                    log("[PARADA] " + reason);
-                }
-                more = !ended && next < paths.size();
-            }
-            // Nothing went to the service for an already-sent file, so there is nothing to space out.
-            if (more && !skip_earlier && options.delay_between_files_ms > 0 && !cancel_requested.load()) {
-                cancellable_wait(cancel_requested, options.delay_between_files_ms);
-            }
-        }
-    };
-
+    // one worker this is the plain loop, file after file.
     const int workers = std::max(1, std::min<int>(options.parallel, MAX_PARALLEL));
     if (workers == 1) {
-        worker();
+        work(state);
     } else {
         std::vector<std::thread> pool;
-        for (int w = 0; w < workers; ++w) pool.emplace_back(worker);
+        for (int w = 0; w < workers; ++w) pool.emplace_back([this, &state] { work(state); });
         for (auto& t : pool) t.join();
     }
 
@@ -366,6 +348,72 @@ BatchUploader::Summary BatchUploader::run(const std::vector<std::string>& paths,
         if (!abandoned_) writer.close();
     }
     return summary;
+}
+
+void BatchUploader::work(RunState& state) {
+    const auto& paths = state.paths;
+    const Options& options = state.options;
+    const BatchCallbacks& callbacks = state.callbacks;
+    for (;;) {
+        size_t i;
+        std::string name;
+        {
+            std::lock_guard<std::mutex> lock(state.mutex);
+            if (state.ended || state.next >= paths.size()) return;
+            if (cancel_requested.load()) {
+                state.ended = true;
+                state.summary.cancelled = true;
+                state.log("[CANCELADO] Envio interrompido pelo usuário.");
+                return;
+            }
+            i = state.next++;
+            name = fileutils::base_name(paths[i]);
+            if (callbacks.progress) callbacks.progress(state.finished, state.summary.total);
+            if (callbacks.status) {
+                callbacks.status("Enviando " + std::to_string(i + 1) + "/" + std::to_string(state.summary.total) +
+                                 ": " + name);
+            }
+        }
+        const int position = static_cast<int>(i) + 1;
+        const auto earlier = options.already_sent.find(paths[i]);
+        const bool skip_earlier = earlier != options.already_sent.end();
+        const UploadOutcome outcome =
+            skip_earlier ? already_sent_outcome(paths[i], name, position, state.summary.total, options.operation_code,
+                                                earlier->second, callbacks)
+                         : process_one(paths[i], name, position, state.summary.total, options, callbacks);
+        const bool more = account(state, outcome, skip_earlier);
+        // Nothing went to the service for an already-sent file, so there is nothing to space out.
+        if (more && !skip_earlier && options.delay_between_files_ms > 0 && !cancel_requested.load()) {
+            pause(options, options.delay_between_files_ms);
+        }
+    }
+}
+
+bool BatchUploader::account(RunState& state, const UploadOutcome& outcome, bool already_sent) {
+    std::lock_guard<std::mutex> lock(state.mutex);
+    Summary& summary = state.summary;
+    if (already_sent) ++summary.already_sent;
+    switch (outcome.result) {
+        case OutcomeKind::Success: ++summary.succeeded; break;
+        case OutcomeKind::Skipped: ++summary.skipped; break;
+        default: ++summary.failed; break;
+    }
+    ++state.finished;
+    record(outcome);
+    if (state.callbacks.file_done) state.callbacks.file_done(outcome);
+
+    std::string reason;
+    {
+        std::lock_guard<std::mutex> stop_lock(stop_mutex_);
+        reason = stop_reason;
+    }
+    if (!reason.empty() && !summary.stopped) {
+        state.ended = true;
+        summary.stopped = true;
+        summary.stop_reason = reason;
+        state.log("[PARADA] " + reason);
+    }
+    return !state.ended && state.next < state.paths.size();
 }
 
 void BatchUploader::set_in_flight(const UploadOutcome& outcome, bool flying) {

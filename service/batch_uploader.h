@@ -78,6 +78,10 @@ public:
         // When the results file cannot be created, send nothing: the command line must never
         // pay for a batch that leaves no record. The window keeps sending and warns.
         bool require_results_file = false;
+        // Every pause of the engine (back-off, Retry-After, the pause between files) goes through
+        // this one wait, which must return early once `cancel` is raised. Empty: sleep in slices
+        // of 100 ms, testing `cancel` before each. Tests put one here that does not sleep.
+        std::function<void(int ms, const std::atomic<bool>& cancel)> wait;
     };
 
     struct Summary {
@@ -95,19 +99,24 @@ public:
         bool refused = false;           // nothing was sent: require_results_file and no file
     };
 
+    // The batch's results log: a JSON Lines file in the "dorvane_results" folder, one line per
+    // outcome, flushed as it is appended, and at close() the same records as a JSON array. When the
+    // file cannot be created the records are still collected, and nothing is written.
     class ResultsWriter {
     public:
         explicit ResultsWriter(const std::string& results_dir);
         ~ResultsWriter();
         void append(const UploadOutcome& outcome);
         void close();
-        bool is_open() const { return file.is_open(); }
-        const std::string& path() const { return results_path; }
+        bool is_open() const { return file_.is_open(); }
+        const std::string& path() const { return results_path_; }
+        const std::string& error() const { return error_; }  // why the file could not be created
 
-        fileutils::OutFile file;
-        std::string results_path;
-        std::vector<json::Value> records;
-        std::string error;  // why the JSON Lines file could not be created
+    private:
+        fileutils::OutFile file_;
+        std::string results_path_;
+        std::vector<json::Value> records_;
+        std::string error_;
     };
 
     explicit BatchUploader(ApiClient* c) : client(c) {}
@@ -131,8 +140,26 @@ public:
     std::string stop_reason;
 
 private:
-    // Waits, cancellably, until the tick count reaches `tick_ms`.
-    void wait_until(uint64_t tick_ms);
+    struct RunState;  // one running batch, shared by its workers
+
+    // The engine's one way to pause: options.wait, or sleeping in cancellable slices.
+    void pause(const Options& options, int64_t ms);
+    // Pauses, cancellably, until the tick count reaches `tick_ms`.
+    void wait_until(const Options& options, uint64_t tick_ms);
+    // Waits out the service's pacing; false when the batch was cancelled before or meanwhile.
+    bool ready_for_attempt(const Options& options);
+    // Up to max_attempts submissions of `data`, with the back-off between them; fills `out`.
+    void send_with_retries(UploadOutcome& out, const std::vector<uint8_t>& data, const std::string& prefix,
+                           const Options& options, const BatchCallbacks& callbacks);
+    // Records the stop reason a failure gives the batch; true when the batch is stopping.
+    bool note_stop(const ApiError& error);
+    // The pause in ms that the service asked for (Retry-After on 429 or 503), which every worker
+    // then keeps; -1 when it asked for none.
+    int64_t note_pacing(const SubmitResult& result);
+    // One worker of `run`: takes the next file until none is left or the batch ends.
+    void work(RunState& state);
+    // Counts and records a finished file; true when the worker may start another.
+    bool account(RunState& state, const UploadOutcome& outcome, bool already_sent);
 
     std::mutex stop_mutex_;
     // Tick count before which no attempt starts: the latest Retry-After of the service.

@@ -9,8 +9,6 @@
 
 namespace dorvane {
 
-const char* const CONVERTED_FOLDER = "dorvane_converted";
-
 std::vector<std::string> find_tiffs(const std::string& folder) {
     return fileutils::scan_directory(folder, {".tif", ".tiff"}, 1);
 }
@@ -64,7 +62,7 @@ ConvertSummary convert_tiffs(const std::vector<std::string>& tiffs, const std::s
                              const ConvertCallbacks& cb, bool compact) {
     ConvertSummary summary;
     const size_t total = tiffs.size();
-    const std::string out_dir = fileutils::join(folder, CONVERTED_FOLDER);
+    const std::string out_dir = fileutils::join(folder, fileutils::CONVERTED_FOLDER);
     // An existing folder is the usual case; any other failure makes each write fail visibly.
     fileutils::create_directory(out_dir);
 

@@ -14,9 +14,6 @@
 
 namespace dorvane {
 
-// Name of the folder that receives every converted PDF.
-extern const char* const CONVERTED_FOLDER;  // "dorvane_converted"
-
 struct ConvertCallbacks {
     std::function<void(const std::string&)> log;           // one activity-log line, no time stamp
     std::function<void(const std::string&)> status;        // the status line
@@ -46,7 +43,7 @@ std::string convert_start_line(size_t tiff_count);
 // was not written after it.
 bool is_fresh_pdf(const std::string& tiff_path, const std::string& pdf_path);
 
-// Converts the files one by one into folder + separator + CONVERTED_FOLDER (created first; a
+// Converts the files one by one into folder + separator + fileutils::CONVERTED_FOLDER (created first; a
 // failure there shows up as failed conversions). Calls progress (i, N) before file i and (N, N)
 // at the end; add_file for every PDF converted or reused. Every callback may be empty.
 // `compact`: every file is written compact (`dorvane convert --compact`). Otherwise a file whose

@@ -9,8 +9,6 @@ namespace dorvane {
 
 namespace {
 
-const char* const RESULTS_FOLDER = "dorvane_results";
-
 // Two batches started in the same second would otherwise share a name; past this many we give up
 // rather than probe the folder forever.
 constexpr int MAX_NAME_SUFFIX = 10000;
@@ -68,18 +66,17 @@ json::Value UploadOutcome::to_json() const {
 // file of the pair), "_2", "_3", ... are tried. create_new refuses an existing file atomically, so
 // a name taken between the check and the creation is skipped too.
 BatchUploader::ResultsWriter::ResultsWriter(const std::string& results_dir) {
-    const std::string base = results_dir.empty() ? fileutils::current_dir() : results_dir;
-    const std::string folder = fileutils::join(base, RESULTS_FOLDER);
+    const std::string folder = results_folder_for(results_dir);
     (void)fileutils::create_directory(folder);
 
     const std::string stem = fileutils::join(folder, "resultados_" + sys::local_time("%Y%m%d_%H%M%S"));
     for (int n = 1; n <= MAX_NAME_SUFFIX; ++n) {
         const std::string candidate = stem + (n == 1 ? std::string() : "_" + std::to_string(n)) + ".jsonl";
-        if (n == 1) results_path = candidate;
+        if (n == 1) results_path_ = candidate;
         if (fileutils::exists(candidate) || fileutils::exists(json_twin(candidate))) continue;
-        results_path = candidate;
-        if (file.create_new(candidate)) return;
-        error = sys::last_error_text();  // before exists() replaces it
+        results_path_ = candidate;
+        if (file_.create_new(candidate)) return;
+        error_ = sys::last_error_text();  // before exists() replaces it
         // Not an existing name: the folder itself is unusable, so stop probing.
         if (!fileutils::exists(candidate)) return;
     }
@@ -88,22 +85,22 @@ BatchUploader::ResultsWriter::ResultsWriter(const std::string& results_dir) {
 BatchUploader::ResultsWriter::~ResultsWriter() = default;
 
 void BatchUploader::ResultsWriter::append(const UploadOutcome& outcome) {
-    records.push_back(outcome.to_json());
-    if (!file.is_open()) return;
-    const std::string line = record_text(records.back(), 0, 0) + "\n";
-    (void)file.write(line.data(), line.size());
-    (void)file.flush();
+    records_.push_back(outcome.to_json());
+    if (!file_.is_open()) return;
+    const std::string line = record_text(records_.back(), 0, 0) + "\n";
+    (void)file_.write(line.data(), line.size());
+    (void)file_.flush();
 }
 
 void BatchUploader::ResultsWriter::close() {
-    file.close();
-    if (records.empty() || results_path.size() < 6) return;
+    file_.close();
+    if (records_.empty() || results_path_.size() < 6) return;
     std::string text = "[\n";
-    for (size_t i = 0; i < records.size(); ++i) {
-        text += "  " + record_text(records[i], 2, 1) + (i + 1 < records.size() ? ",\n" : "\n");
+    for (size_t i = 0; i < records_.size(); ++i) {
+        text += "  " + record_text(records_[i], 2, 1) + (i + 1 < records_.size() ? ",\n" : "\n");
     }
     text += "]";
-    (void)fileutils::write_file(json_twin(results_path), text.data(), text.size());
+    (void)fileutils::write_file(json_twin(results_path_), text.data(), text.size());
 }
 
 }  // namespace dorvane

@@ -89,7 +89,7 @@ bool ResumeIndex::knows_size(const std::string& operation, uint64_t size) const 
 }
 
 std::string results_folder_for(const std::string& results_dir) {
-    return fileutils::join(results_dir.empty() ? fileutils::current_dir() : results_dir, "dorvane_results");
+    return fileutils::join(results_dir.empty() ? fileutils::current_dir() : results_dir, fileutils::RESULTS_FOLDER);
 }
 
 std::map<std::string, EarlierSend> find_already_sent(const std::vector<std::string>& paths, const std::string& operation,

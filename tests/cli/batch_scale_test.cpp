@@ -51,8 +51,8 @@ protected:
 
     json::Value control(const std::string& call, const std::string& body = "") {
         const http::Response r =
-            body.empty() ? client.request(L"GET", service.url() + "/__control/" + call, {}, {}, 20)
-                         : client.request(L"POST", service.url() + "/__control/" + call,
+            body.empty() ? client.request("GET", service.url() + "/__control/" + call, {}, {}, 20)
+                         : client.request("POST", service.url() + "/__control/" + call,
                                           {{"Content-Type", "application/json"}},
                                           std::vector<uint8_t>(body.begin(), body.end()), 20);
         EXPECT_EQ(r.status, 200) << call << " " << r.body;

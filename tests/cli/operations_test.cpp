@@ -41,11 +41,11 @@ protected:
         return run_program(args, env);
     }
     void fault(const std::string& json_body) {
-        auto r = client.request(L"POST", service.url() + "/__control/faults", {}, {json_body.begin(), json_body.end()}, 10);
+        auto r = client.request("POST", service.url() + "/__control/faults", {}, {json_body.begin(), json_body.end()}, 10);
         ASSERT_EQ(r.status, 200) << r.body;
     }
     size_t requests_seen() {
-        auto r = client.request(L"GET", service.url() + "/__control/received", {}, {}, 10);
+        auto r = client.request("GET", service.url() + "/__control/received", {}, {}, 10);
         return json::parse(r.body).get("requests").as_array().size();
     }
 

@@ -199,7 +199,7 @@ TEST_F(WindowsOperationsTest, DeepFolderIsConvertedAndSent) {
                              "send");
     EXPECT_EQ(sent.exit_code, 0) << sent.err;
     http::Client client;
-    const auto received = client.request(L"GET", service.url() + "/__control/received", {}, {}, 10);
+    const auto received = client.request("GET", service.url() + "/__control/received", {}, {}, 10);
     EXPECT_NE(received.body.find("\"fax.pdf\""), std::string::npos) << received.body.substr(0, 2000);
     DIR* results = opendir((deep + "/dorvane_results").c_str());
     ASSERT_NE(results, nullptr) << sent.err;

@@ -225,7 +225,7 @@ json::Value service_call(const std::wstring& method, const std::string& path, co
     std::map<std::string, std::string> headers;
     if (!body.empty()) headers["Content-Type"] = "application/json";
     http::Response response =
-        client.request(method, g_config.service_url + path, headers, std::vector<uint8_t>(body.begin(), body.end()), 10);
+        client.request(std::string(method.begin(), method.end()), g_config.service_url + path, headers, std::vector<uint8_t>(body.begin(), body.end()), 10);
     if (response.status != 200) {
         throw std::runtime_error("demo service " + path + ": " + std::to_string(response.status) + " " +
                                  response.error + " " + response.body);

@@ -20,7 +20,7 @@ bool starts_with(const std::string& s, const std::string& prefix) { return s.rfi
 class HttpClientTest : public ::testing::Test {
 protected:
     http::Response get(const std::string& target, int timeout = 10, std::map<std::string, std::string> headers = {}) {
-        return client.request(L"GET", server.url() + target, headers, {}, timeout);
+        return client.request("GET", server.url() + target, headers, {}, timeout);
     }
     TestServer server;
     http::Client client;
@@ -98,7 +98,7 @@ TEST_F(HttpClientTest, PostBodyArrivesWholeInOneRequestAndReportsItsProgress) {
     http::Response r;
     {
         const http::UploadProgressScope scope([&](uint64_t sent, uint64_t total) { reports.emplace_back(sent, total); });
-        r = client.request(L"POST", server.url() + "/p", {{"Content-Type", "application/x-mine"}}, body, 10);
+        r = client.request("POST", server.url() + "/p", {{"Content-Type", "application/x-mine"}}, body, 10);
     }
     EXPECT_EQ(r.status, 404);
     ASSERT_GE(reports.size(), 2u);
@@ -117,7 +117,7 @@ TEST_F(HttpClientTest, PostBodyArrivesWholeInOneRequestAndReportsItsProgress) {
 }
 
 TEST_F(HttpClientTest, RefusedConnectionFailsAtSendStep) {
-    const auto r = client.request(L"GET", "http://127.0.0.1:" + std::to_string(testing_support::unused_port()) + "/x",
+    const auto r = client.request("GET", "http://127.0.0.1:" + std::to_string(testing_support::unused_port()) + "/x",
                                   {}, {}, 5);
     EXPECT_EQ(r.status, 0);
     EXPECT_TRUE(starts_with(r.error, "Send failed (error ")) << r.error;
@@ -128,7 +128,7 @@ TEST_F(HttpClientTest, RefusedConnectionFailsAtSendStep) {
 TEST_F(HttpClientTest, UnsplittableUrlFailsAtConnect) {
     for (const char* url : {"", "127.0.0.1/x", "not a url"}) {
         SCOPED_TRACE(url);
-        const auto r = client.request(L"GET", url, {}, {}, 5);
+        const auto r = client.request("GET", url, {}, {}, 5);
         EXPECT_EQ(r.status, 0);
         EXPECT_EQ(r.error, "Connection failed");
     }
@@ -150,7 +150,7 @@ TEST_F(HttpClientTest, DroppedConnectionFailsAtReceiveStepAndIsNotResent) {
     HttpReply drop;
     drop.drop = true;
     server.fail_next(1, drop);
-    const auto r = client.request(L"POST", server.url() + "/p", {}, {1, 2, 3}, 5);
+    const auto r = client.request("POST", server.url() + "/p", {}, {1, 2, 3}, 5);
     EXPECT_EQ(r.status, 0);
     EXPECT_TRUE(starts_with(r.error, "Receive failed (error ")) << r.error;
     EXPECT_EQ(server.request_count(), 1u);
@@ -207,7 +207,7 @@ TEST_F(HttpClientTest, RedirectIsNotFollowedAndKeyStaysHome) {
     redirect.headers.emplace_back("Location", elsewhere.url() + "/api/operations");
     for (const bool post : {false, true}) {
         server.fail_next(1, redirect);
-        const auto r = client.request(post ? L"POST" : L"GET", server.url() + "/api/operations",
+        const auto r = client.request(post ? "POST" : "GET", server.url() + "/api/operations",
                                       {{"x-api-key", "secret"}}, post ? std::vector<uint8_t>{'a'} : std::vector<uint8_t>{}, 5);
         EXPECT_EQ(r.status, 302);
         EXPECT_EQ(r.error, "");
@@ -236,7 +236,7 @@ TEST(HttpClientHeaders, LineBreaksInHeadersAreRefusedBeforeAnythingIsSent) {
     http::Client client;
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        const auto r = client.request(L"GET", server.url() + "/h", {{row.key, row.value}}, {}, 5);
+        const auto r = client.request("GET", server.url() + "/h", {{row.key, row.value}}, {}, 5);
         EXPECT_EQ(r.status, 0);
         EXPECT_EQ(r.error, "Invalid request header");
     }

@@ -25,10 +25,10 @@ void expect_split(const http::ParsedUrl& got, const UrlRow& row) {
         EXPECT_TRUE(got.path.empty());
         return;
     }
-    EXPECT_EQ(text::to_utf8(got.host), row.host);
+    EXPECT_EQ(got.host, row.host);
     EXPECT_EQ(got.secure, row.secure);
     EXPECT_EQ(got.port, row.port);
-    EXPECT_EQ(text::to_utf8(got.path), row.path);
+    EXPECT_EQ(got.path, row.path);
 }
 
 // Rows on which WinHttpCrackUrl and our own splitter must agree.
