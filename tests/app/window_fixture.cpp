@@ -10,33 +10,21 @@ namespace app_test {
 void pump() {
     MSG msg;
     while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        if (msg.message == WM_QUIT) {
-            continue;
-        }
-        if (g_app.hwnd && IsWindow(g_app.hwnd) && IsDialogMessageW(g_app.hwnd, &msg)) {
-            continue;
-        }
+        if (msg.message == WM_QUIT) continue;
+        if (g_app.hwnd && IsWindow(g_app.hwnd) && IsDialogMessageW(g_app.hwnd, &msg)) continue;
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
     }
 }
 
 bool pump_until(const std::function<bool()>& done, int timeout_ms) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
     for (;;) {
         pump();
-        if (done()) {
-            return true;
-        }
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
+        if (done()) return true;
+        if (std::chrono::steady_clock::now() > deadline) return false;
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
     }
-}
-
-std::string window_text(HWND window) {
-    return get_text(window);
 }
 
 std::string class_name(HWND window) {
@@ -52,6 +40,18 @@ RECT child_rect(HWND child) {
     return r;
 }
 
+COLORREF pixel(HWND window, int x, int y) {
+    HDC dc = GetDC(window);
+    const COLORREF colour = GetPixel(dc, x, y);
+    ReleaseDC(window, dc);
+    return colour;
+}
+
+void repaint(HWND window) {
+    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    pump();
+}
+
 std::vector<std::string> log_lines() {
     const std::string all = get_text(g_app.log_edit);
     std::vector<std::string> lines;
@@ -62,77 +62,7 @@ std::vector<std::string> log_lines() {
     return lines;
 }
 
-DialogWatcher::DialogWatcher(int answer_id) : answer_id_(answer_id), thread_([this] { run(); }) {}
-
-DialogWatcher::~DialogWatcher() {
-    stop_ = true;
-    thread_.join();
-}
-
-std::string DialogWatcher::caption() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return caption_;
-}
-
-std::string DialogWatcher::text() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return text_;
-}
-
-namespace {
-
-// A visible message box of this process, or null.
-HWND find_box() {
-    HWND found = nullptr;
-    EnumWindows(
-        [](HWND window, LPARAM param) -> BOOL {
-            DWORD pid = 0;
-            GetWindowThreadProcessId(window, &pid);
-            if (pid != GetCurrentProcessId() || !IsWindowVisible(window) || class_name(window) != "#32770") return TRUE;
-            *reinterpret_cast<HWND*>(param) = window;
-            return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&found));
-    return found;
-}
-
-BOOL CALLBACK find_text(HWND child, LPARAM param) {
-    auto* out = reinterpret_cast<std::string*>(param);
-    std::string cls = class_name(child);
-    if (_stricmp(cls.c_str(), "Static") == 0) {
-        std::string t = get_text(child);
-        if (!t.empty()) {
-            *out = t;
-            return FALSE;
-        }
-    }
-    return TRUE;
-}
-
-}  // namespace
-
-void DialogWatcher::run() {
-    HWND answered = nullptr;
-    while (!stop_) {
-        HWND box = find_box();
-        if (box && box != answered) {
-            std::string message;
-            EnumChildWindows(box, find_text, reinterpret_cast<LPARAM>(&message));
-            {
-                std::lock_guard<std::mutex> lock(mutex_);
-                caption_ = get_text(box);
-                text_ = message;
-            }
-            ++seen_;
-            answered = box;
-            PostMessageW(box, WM_COMMAND, MAKEWPARAM(answer_id_, BN_CLICKED),
-                         reinterpret_cast<LPARAM>(GetDlgItem(box, answer_id_)));
-        }
-        Sleep(10);
-    }
-}
-
-void reset_app_state() {
+void MainWindowTest::SetUp() {
     g_app.busy = false;
     g_app.progress = 0;
     g_app.status = "Pronto";
@@ -140,22 +70,6 @@ void reset_app_state() {
     set_files({});
     set_uploader(nullptr);
     g_dpi = 96;
-}
-
-COLORREF pixel(HWND window, int x, int y) {
-    HDC dc = GetDC(window);
-    COLORREF colour = GetPixel(dc, x, y);
-    ReleaseDC(window, dc);
-    return colour;
-}
-
-void repaint(HWND window) {
-    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
-    pump();
-}
-
-void MainWindowTest::SetUp() {
-    reset_app_state();
     open_window();
 }
 
@@ -169,10 +83,14 @@ void MainWindowTest::open_window() {
     pump();
 }
 
+void MainWindowTest::change_dpi(int dpi) {
+    RECT suggested = {0, 0, 1470, 1200};
+    SendMessageW(hwnd, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
+    pump();
+}
+
 void MainWindowTest::TearDown() {
-    if (hwnd && IsWindow(hwnd)) {
-        DestroyWindow(hwnd);
-    }
+    if (hwnd && IsWindow(hwnd)) DestroyWindow(hwnd);
     pump();
 }
 
