@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <chrono>
 
-#include "core/text.h"
-
 namespace app_test {
 
 void pump() {
@@ -25,12 +23,6 @@ bool pump_until(const std::function<bool()>& done, int timeout_ms) {
         if (std::chrono::steady_clock::now() > deadline) return false;
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
     }
-}
-
-std::string class_name(HWND window) {
-    wchar_t name[64] = {};
-    GetClassNameW(window, name, 64);
-    return text::to_utf8(name);
 }
 
 RECT child_rect(HWND child) {

@@ -19,7 +19,6 @@ namespace app_test {
 bool pump_until(const std::function<bool()>& done, int timeout_ms = 20000);
 void pump();
 
-std::string class_name(HWND window);
 RECT child_rect(HWND child);  // in its parent's client coordinates
 COLORREF pixel(HWND window, int x, int y);
 void repaint(HWND window);

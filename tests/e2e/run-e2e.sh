@@ -4,7 +4,7 @@
 # Xvfb), runs the driver under Wine and stops everything again.
 #   run-e2e.sh DRIVER.exe CLIENT.exe WINDOWS_BUILD_DIR
 # The demo service is build/native/bin/dorvane-demo-service unless DORVANE_DEMO_SERVICE names
-# another. Screenshots land in WINDOWS_BUILD_DIR/e2e-screens (PNG when ImageMagick is there).
+# another.
 set -uo pipefail
 driver="$(realpath "$1")"
 client="$(realpath "$2")"
@@ -17,10 +17,9 @@ if [ ! -x "$service" ]; then
 fi
 
 work="$build/e2e-work"
-screens="$build/e2e-screens"
 samples="$work/samples"
-rm -rf "$work" "$screens"
-mkdir -p "$samples/sub" "$screens"
+rm -rf "$work"
+mkdir -p "$samples/sub"
 
 # Five documents, two real TIFFs (Group 4 fax and RGB LZW) and one PDF under a TIFF name.
 /usr/bin/python3 - "$samples" <<'EOF' || { echo "run-e2e: could not make the samples" >&2; exit 1; }
@@ -83,22 +82,15 @@ if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
 fi
 
 "$here/scripts/wine-run" "$driver" --client="$client" --service="$url" --samples="$samples" \
-  --work="$work" --screens="$screens" "${@:4}"
+  --work="$work" "${@:4}"
 rc=$?
 
 if [ "$own_display" = 1 ]; then
   # Wine's own processes of this prefix still hold the display: let them end first.
   timeout 60 wineserver -w 2>/dev/null || true
 fi
-if command -v convert >/dev/null 2>&1; then
-  for f in "$screens"/*.bmp; do
-    [ -e "$f" ] || continue
-    convert "$f" "${f%.bmp}.png" 2>/dev/null && rm -f "$f"
-  done
-fi
 if [ "$rc" -ne 0 ]; then
   echo "run-e2e: driver failed ($rc); demo service log:" >&2
   tail -n 40 "$work/service.log" >&2
 fi
-echo "run-e2e: screenshots in $screens"
 exit "$rc"
