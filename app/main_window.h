@@ -19,11 +19,11 @@ struct ChildControl {
     HWND AppState::*field;
     int id;
     const wchar_t* window_class;  // null: an owner-drawn button (make_button) of `kind`
-    BtnKind kind;
     const char* text;             // null: the process's current folder
     DWORD style;                  // not used for the owner-drawn buttons
     HFONT* font;                  // null: the control draws its items itself
     WhileBusy busy;
+    BtnKind kind = BtnKind::Secondary;
 };
 
 // Every child control once, in creation order, which is also the Tab order.
