@@ -16,6 +16,7 @@
 #include "files/scan.h"
 #include "service/api_client.h"
 #include "service/batch_uploader.h"
+#include "service/connect.h"
 #include "service/convert_tiffs.h"
 #include "service/defaults.h"
 #include "service/send_text.h"
@@ -25,9 +26,6 @@ namespace {
 // Characters of the file dialog's name buffer; a selection whose names do not fit makes the
 // dialog fail, which ends the workflow like a cancel.
 constexpr DWORD DIALOG_BUFFER_CHARS = 65536;
-
-const std::vector<std::string> DOCUMENT_EXTENSIONS = {".pdf", ".png", ".jpg", ".jpeg"};
-const std::vector<std::string> TIFF_EXTENSIONS = {".tif", ".tiff"};
 
 void post_busy(bool busy) {
     PostMessageW(g_app.hwnd, WM_APP_BUSY, busy ? 1 : 0, 0);
@@ -55,37 +53,19 @@ std::string chosen_folder() {
 // --- connect ---
 
 void connect_worker() {
-    dorvane::ApiError error;
-    if (!g_app.client->verify_key(error)) {
-        log_line("[ERRO] Falha ao conectar — " + error.to_string());
+    size_t n = 0;
+    const dorvane::ConnectResult connected =
+        dorvane::check_key_and_list(*g_app.client, log_line, [&n](std::vector<dorvane::Operation> catalogue) {
+            n = catalogue.size();
+            set_operations(std::move(catalogue));
+            PostMessageW(g_app.hwnd, WM_APP_OPS_LOADED, 0, 0);
+        });
+    if (connected.status != dorvane::ConnectStatus::Ok) {
         ui_post(WM_APP_STATUS, "Falha na conexão");
-        if (error.kind == dorvane::ApiError::Http) {
-            ui_post(WM_APP_MESSAGE_BOX,
-                    "API Key inválida ou desativada.\n\nGere uma nova chave no painel do Dorvane, em "
-                    "Configurações → API.");
-        } else {
-            ui_post(WM_APP_MESSAGE_BOX, "Não foi possível falar com o servidor.\n\n" + error.to_string() +
-                                            "\n\nConfira a URL e a conexão com a internet.");
-        }
-        post_busy(false);
-        return;
+        ui_post(WM_APP_MESSAGE_BOX, dorvane::connect_failure_text(connected.status, connected.error.to_string()));
+    } else {
+        ui_post(WM_APP_STATUS, "Conectado — " + std::to_string(n) + " operações");
     }
-
-    std::vector<dorvane::Operation> catalogue;
-    if (!g_app.client->list_operations(catalogue, error)) {
-        log_line("[ERRO] Não foi possível listar as operações — " + error.to_string());
-        ui_post(WM_APP_STATUS, "Falha na conexão");
-        ui_post(WM_APP_MESSAGE_BOX,
-                "A chave foi aceita, mas o catálogo de operações não pôde ser carregado.\n\n" + error.to_string());
-        post_busy(false);
-        return;
-    }
-
-    const size_t n = catalogue.size();
-    set_operations(std::move(catalogue));
-    PostMessageW(g_app.hwnd, WM_APP_OPS_LOADED, 0, 0);
-    log_line("[OK] " + std::to_string(n) + " operação(ões) disponível(is).");
-    ui_post(WM_APP_STATUS, "Conectado — " + std::to_string(n) + " operações");
     post_busy(false);
 }
 
@@ -161,9 +141,7 @@ void do_connect() {
     std::string url = get_text(g_app.url_edit);
     const std::string key = get_text(g_app.key_edit);
     if (key.empty()) {
-        message_box(g_app.hwnd,
-                    "Informe a API Key.\n\nVocê gera a sua chave no painel do Dorvane, em Configurações → API.",
-                    MB_ICONINFORMATION);
+        message_box(g_app.hwnd, dorvane::MISSING_KEY_TEXT, MB_ICONINFORMATION);
         SetFocus(g_app.key_edit);
         return;
     }
@@ -171,10 +149,10 @@ void do_connect() {
         url = dorvane::DEFAULT_BASE_URL;
         SetWindowTextW(g_app.url_edit, text::to_wide(url).c_str());
     }
-    g_app.client->set_credentials(dorvane::ApiClient::normalize_base_url(url), key);
+    const std::string opening = dorvane::set_connection(*g_app.client, url, key);
 
     post_busy(true);
-    log_line("Conectando em " + g_app.client->base() + " ...");
+    log_line(opening);
     ui_post(WM_APP_STATUS, "Buscando operações...");
     launch(connect_worker);
 }
@@ -214,8 +192,8 @@ void do_scan() {
     log_line("Varrendo " + folder + " ...");
     ui_post(WM_APP_STATUS, "Varrendo pasta...");
     launch([folder] {
-        std::vector<std::string> documents = fileutils::scan_directory(folder, DOCUMENT_EXTENSIONS, 1);
-        const size_t tiffs = fileutils::scan_directory(folder, TIFF_EXTENSIONS, 1).size();
+        std::vector<std::string> documents = fileutils::scan_directory(folder, fileutils::DOCUMENT_EXTENSIONS, 1);
+        const size_t tiffs = dorvane::find_tiffs(folder).size();
         const size_t n = documents.size();
         set_files(documents);
         PostMessageW(g_app.hwnd, WM_APP_FILES_CHANGED, 0, 0);

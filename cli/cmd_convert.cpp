@@ -32,13 +32,12 @@ const char* const USAGE =
     "Saída: 0 tudo convertido, 1 algum arquivo com erro ou pulado, 64 uso incorreto.\n";
 
 int convert_one(const std::string& in, const std::string& out, bool compact) {
-    const std::string name = fileutils::base_name(in);
-    const fileutils::FileFormat format = fileutils::detect_format(in);
-    if (format == fileutils::FileFormat::Pdf || format == fileutils::FileFormat::Png ||
-        format == fileutils::FileFormat::Jpeg || format == fileutils::FileFormat::Bmp) {
-        cli::log_line("[PULADO] " + name + " — na verdade é " + fileutils::format_name(format) + ", não TIFF.");
+    const std::string refused = dorvane::not_tiff_line(in);
+    if (!refused.empty()) {
+        cli::log_line(refused);
         return cli::EXIT_SOME_FAILED;
     }
+    const std::string name = fileutils::base_name(in);
     const std::string out_folder = fileutils::dir_name(out);
     if (!out_folder.empty() && !fileutils::is_directory(out_folder)) {
         cli::log_line("[ERRO] " + name + " — a pasta de saída não existe: " + out_folder);
@@ -52,11 +51,10 @@ int convert_one(const std::string& in, const std::string& out, bool compact) {
 
 int convert_folder(std::string folder, bool compact, bool recursive) {
     if (folder.empty()) folder = fileutils::current_dir();
-    const std::vector<std::string> TIFF_EXTENSIONS = {".tif", ".tiff"};
     const std::vector<std::string> tiffs =
-        recursive ? fileutils::scan_tree(folder, TIFF_EXTENSIONS) : dorvane::find_tiffs(folder);
+        recursive ? fileutils::scan_tree(folder, fileutils::TIFF_EXTENSIONS) : dorvane::find_tiffs(folder);
     if (!recursive) {
-        const size_t deeper = fileutils::scan_tree(folder, TIFF_EXTENSIONS).size() - tiffs.size();
+        const size_t deeper = fileutils::scan_tree(folder, fileutils::TIFF_EXTENSIONS).size() - tiffs.size();
         if (deeper > 0) {
             cli::log_line("[AVISO] " + std::to_string(deeper) +
                           " TIFF(s) em subpastas mais profundas ficaram de fora — use --recursive para incluí-los.");

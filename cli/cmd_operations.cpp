@@ -85,9 +85,8 @@ int run_operations(const std::vector<std::string>& args) {
 
     dorvane::ApiClient client;
     std::vector<dorvane::Operation> operations;
-    const cli::ConnectStatus status =
-        cli::connect_and_list(cli::resolve_url(parsed), cli::resolve_key(parsed), client, operations);
-    if (status != cli::ConnectStatus::Ok) return cli::exit_code_for(status);
+    const int connected = cli::connect_and_list(cli::resolve_url(parsed), cli::resolve_key(parsed), client, operations);
+    if (connected != cli::EXIT_OK) return connected;
 
     const std::string out = parsed.has("--json") ? catalogue_json(operations) : catalogue_table(operations);
     std::fwrite(out.data(), 1, out.size(), stdout);

@@ -10,29 +10,26 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <iostream>
 #include <mutex>
 #include <set>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "cli/commands.h"
 #include "cli/common.h"
 #include "core/fileutils.h"
 #include "core/json.h"
+#include "core/sys.h"
 #include "core/text.h"
 #include "files/scan.h"
 #include "service/api_client.h"
 #include "service/batch_uploader.h"
 #include "service/convert_tiffs.h"
 #include "service/send_text.h"
-
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
 
 namespace {
 
@@ -68,19 +65,7 @@ const char* const USAGE =
     "Saída: 0 todos enviados, 1 algum com erro ou pulado, 2 envio interrompido ou sem conexão,\n"
     "130 cancelado, 64 uso incorreto.\n";
 
-const std::vector<std::string> DOCUMENT_EXTENSIONS = {".pdf", ".png", ".jpg", ".jpeg"};
-const std::vector<std::string> TIFF_EXTENSIONS = {".tif", ".tiff"};
-
 std::atomic<int> g_interrupts{0};
-
-// The progress line needs only stderr to be a terminal (stdin may be redirected with --yes).
-bool stderr_is_terminal() {
-#ifdef _WIN32
-    return _isatty(_fileno(stderr)) != 0;
-#else
-    return isatty(fileno(stderr)) != 0;
-#endif
-}
 
 // Only counts: the watching thread does the work (a signal handler may do little else).
 extern "C" void on_interrupt(int) {
@@ -211,42 +196,47 @@ std::string pdf_of_tiff(const std::string& tiff) {
     return pdf;
 }
 
-// Folders are scanned like the window's "Buscar" (every level with --recursive; with --convert
-// their TIFFs are converted first). Files named directly are judged by content, as the window's
-// file dialog and scan are: documents go as they are, a TIFF goes as its PDF, and anything else
-// is left out here, before the confirmation, so it is neither counted nor charged.
+// A folder named on the command line, scanned like the window's "Buscar" (every level with
+// --recursive; with --convert its TIFFs are converted first).
+void gather_folder(const std::string& folder, bool recursive, bool convert, Gathered& g, std::set<std::string>& seen) {
+    cli::log_line("Varrendo " + folder + " ...");
+    auto scan = [&](const std::vector<std::string>& ext) {
+        return recursive ? fileutils::scan_tree(folder, ext) : fileutils::scan_directory(folder, ext, 1);
+    };
+    const std::vector<std::string> tiffs = scan(fileutils::TIFF_EXTENSIONS);
+    if (convert && !tiffs.empty()) {
+        cli::log_line(dorvane::convert_start_line(tiffs.size()));
+        dorvane::ConvertCallbacks cb;
+        cb.log = cli::log_line;
+        const dorvane::ConvertSummary s = dorvane::convert_tiffs(tiffs, folder, cb);
+        if (s.failed > 0) cli::log_line("[AVISO] " + std::to_string(s.failed) + " falha(s) na conversão.");
+    }
+    const auto found = scan(fileutils::DOCUMENT_EXTENSIONS);
+    cli::log_line("[OK] " + std::to_string(found.size()) + " arquivo(s) PDF/PNG/JPEG.");
+    if (!recursive) {
+        const size_t deeper = fileutils::scan_tree(folder, fileutils::DOCUMENT_EXTENSIONS).size() - found.size();
+        if (deeper > 0) {
+            cli::log_line("[AVISO] " + std::to_string(deeper) +
+                          " arquivo(s) em subpastas mais profundas ficaram de fora — use --recursive para "
+                          "incluí-los.");
+        }
+    }
+    if (!convert && !tiffs.empty()) {
+        cli::log_line("Encontrados também " + std::to_string(tiffs.size()) + " TIFF(s) — use \"dorvane convert " +
+                      folder + "\" ou --convert para incluí-los no envio.");
+    }
+    for (const auto& f : found) add_unique(g.files, seen, f);
+}
+
+// Files named directly are judged by content, as the window's file dialog and scan are: documents
+// go as they are, a TIFF goes as its PDF, and anything else is left out here, before the
+// confirmation, so it is neither counted nor charged.
 Gathered gather_files(const std::vector<std::string>& paths, bool recursive, bool convert) {
     Gathered g;
     std::set<std::string> seen;
     for (const auto& p : paths) {
         if (fileutils::is_directory(p)) {
-            cli::log_line("Varrendo " + p + " ...");
-            auto scan = [&](const std::vector<std::string>& ext) {
-                return recursive ? fileutils::scan_tree(p, ext) : fileutils::scan_directory(p, ext, 1);
-            };
-            const std::vector<std::string> tiffs = scan(TIFF_EXTENSIONS);
-            if (convert && !tiffs.empty()) {
-                cli::log_line(dorvane::convert_start_line(tiffs.size()));
-                dorvane::ConvertCallbacks cb;
-                cb.log = cli::log_line;
-                const dorvane::ConvertSummary s = dorvane::convert_tiffs(tiffs, p, cb);
-                if (s.failed > 0) cli::log_line("[AVISO] " + std::to_string(s.failed) + " falha(s) na conversão.");
-            }
-            const auto found = scan(DOCUMENT_EXTENSIONS);
-            cli::log_line("[OK] " + std::to_string(found.size()) + " arquivo(s) PDF/PNG/JPEG.");
-            if (!recursive) {
-                const size_t deeper = fileutils::scan_tree(p, DOCUMENT_EXTENSIONS).size() - found.size();
-                if (deeper > 0) {
-                    cli::log_line("[AVISO] " + std::to_string(deeper) +
-                                  " arquivo(s) em subpastas mais profundas ficaram de fora — use --recursive para "
-                                  "incluí-los.");
-                }
-            }
-            if (!convert && !tiffs.empty()) {
-                cli::log_line("Encontrados também " + std::to_string(tiffs.size()) + " TIFF(s) — use \"dorvane convert " +
-                              p + "\" ou --convert para incluí-los no envio.");
-            }
-            for (const auto& f : found) add_unique(g.files, seen, f);
+            gather_folder(p, recursive, convert, g, seen);
             continue;
         }
         const std::string name = fileutils::base_name(p);
@@ -270,6 +260,11 @@ Gathered gather_files(const std::vector<std::string>& paths, bool recursive, boo
             cli::log_line("[PULADO] " + name + " — formato não suportado (" + fileutils::format_name(format) + ")");
             ++g.left_out;
         }
+    }
+    if (g.left_out > 0) {
+        cli::log_line("[AVISO] " + std::to_string(g.left_out) +
+                      " arquivo(s) nomeado(s) ficaram de fora (formato não suportado, vazio ou falha na conversão) "
+                      "— não serão enviados nem cobrados.");
     }
     return g;
 }
@@ -359,7 +354,26 @@ int refuse_without_results(const std::string& path, const std::string& reason) {
     std::_Exit(cli::EXIT_CANCELLED);
 }
 
-int run_send(const std::vector<std::string>& args) {
+// What the command line asked for.
+struct SendRequest {
+    std::string code;
+    std::vector<std::string> paths;
+    std::string url;
+    std::string key;
+    std::string results_dir;
+    int pause_ms = 500;
+    int parallel = 1;
+    bool await_result = false;
+    bool recursive = false;
+    bool convert = false;
+    bool resend = false;
+    bool yes = false;
+    bool json = false;
+};
+
+// Reads the options. False when the command ends here, with `status` set: the help, or a usage
+// error already printed.
+bool read_request(const std::vector<std::string>& args, SendRequest& request, int& status) {
     static const std::vector<cli::OptionSpec> specs = {
         {"--operation", true}, {"--url", true},     {"--key", true},     {"--key-file", true}, {"--await", false},
         {"--results-dir", true}, {"--yes", false},   {"--quiet", false},  {"--json", false},    {"--recursive", false},
@@ -368,122 +382,95 @@ int run_send(const std::vector<std::string>& args) {
     };
     cli::ParsedArgs parsed;
     std::string error;
-    if (!cli::parse_args(args, specs, parsed, error)) return cli::usage_error("send", error);
+    const auto usage = [&status](const std::string& text) {
+        status = cli::usage_error("send", text);
+        return false;
+    };
+    if (!cli::parse_args(args, specs, parsed, error)) return usage(error);
     cli::set_quiet(parsed.has("--quiet"));
     if (parsed.help) {
         std::fputs(USAGE, stdout);
         std::fputs(cli::NETWORK_HELP, stdout);
-        return cli::EXIT_OK;
+        status = cli::EXIT_OK;
+        return false;
     }
-    if (!cli::load_key_file(parsed, error)) return cli::usage_error("send", error);
-    const std::string code = parsed.value("--operation");
-    if (code.empty()) return cli::usage_error("send", "informe a operação com --operation CÓDIGO");
-    if (parsed.positional.empty()) return cli::usage_error("send", "informe ao menos um arquivo ou pasta");
-    int pause_ms = 500;
-    if (parsed.has("--pause-ms") && !parse_pause(parsed.value("--pause-ms"), pause_ms)) {
-        return cli::usage_error("send", "--pause-ms exige um número de milissegundos");
+    if (!cli::load_key_file(parsed, error)) return usage(error);
+    request.code = parsed.value("--operation");
+    if (request.code.empty()) return usage("informe a operação com --operation CÓDIGO");
+    if (parsed.positional.empty()) return usage("informe ao menos um arquivo ou pasta");
+    if (parsed.has("--pause-ms") && !parse_pause(parsed.value("--pause-ms"), request.pause_ms)) {
+        return usage("--pause-ms exige um número de milissegundos");
     }
-
-    int parallel = 1;
     if (parsed.has("--parallel")) {
         const std::string text = parsed.value("--parallel");
         if (text.size() != 1 || text[0] < '1' || text[0] > '0' + dorvane::BatchUploader::MAX_PARALLEL) {
-            return cli::usage_error("send", "--parallel exige um número de 1 a 8");
+            return usage("--parallel exige um número de 1 a 8");
         }
-        parallel = text[0] - '0';
+        request.parallel = text[0] - '0';
     }
+    request.paths = parsed.positional;
+    request.url = cli::resolve_url(parsed);
+    request.key = cli::resolve_key(parsed);
+    request.results_dir = parsed.value("--results-dir");
+    if (request.results_dir.empty()) request.results_dir = fileutils::current_dir();
+    request.await_result = parsed.has("--await");
+    request.recursive = parsed.has("--recursive");
+    request.convert = parsed.has("--convert");
+    request.resend = parsed.has("--resend");
+    request.yes = parsed.has("--yes");
+    request.json = parsed.has("--json");
+    return true;
+}
 
-    const Gathered gathered = gather_files(parsed.positional, parsed.has("--recursive"), parsed.has("--convert"));
-    const std::vector<std::string>& files = gathered.files;
-    if (gathered.left_out > 0) {
-        cli::log_line("[AVISO] " + std::to_string(gathered.left_out) +
-                      " arquivo(s) nomeado(s) ficaram de fora (formato não suportado, vazio ou falha na conversão) "
-                      "— não serão enviados nem cobrados.");
-    }
-    if (files.empty()) {
-        print_block("Não há arquivos para enviar.");
-        return cli::EXIT_SOME_FAILED;
-    }
-
-    std::string results_dir = parsed.value("--results-dir");
-    if (results_dir.empty()) results_dir = fileutils::current_dir();
-    {
-        // Every missing level now, before anything is sent or even asked.
-        const std::string folder = fileutils::join(results_dir, "dorvane_results");
-        std::string reason;
-        if (!fileutils::create_directories(folder, reason)) return refuse_without_results(folder, reason);
-    }
-
-    dorvane::ApiClient client;
-    std::vector<dorvane::Operation> operations;
-    const cli::ConnectStatus connected =
-        cli::connect_and_list(cli::resolve_url(parsed), cli::resolve_key(parsed), client, operations);
-    if (connected != cli::ConnectStatus::Ok) return cli::exit_code_for(connected);
-
-    auto op = std::find_if(operations.begin(), operations.end(),
-                           [&](const dorvane::Operation& o) { return o.code == code; });
-    if (op == operations.end()) {
-        return cli::usage_error("send", "a operação " + code + " não está no catálogo (veja \"dorvane operations\")");
-    }
-    const dorvane::Operation operation = *op;
-    const bool await_result = parsed.has("--await");
-    const int n = static_cast<int>(files.size());
-
-    dorvane::BatchUploader::Options options;
-    // Skipping what earlier batches sent is the default: a batch run again after a stop must not
-    // pay for the same documents twice.
-    if (!parsed.has("--resend")) {
-        options.already_sent = dorvane::find_already_sent(files, operation.code, results_dir, options.max_file_bytes);
-    }
-    const int already_sent = static_cast<int>(options.already_sent.size());
-
+// The cost confirmation, shown unless --quiet --yes; asked unless --yes. -1 when the batch may
+// start, otherwise the exit status.
+int confirm(const SendRequest& request, const dorvane::Operation& operation, int file_count, int already_sent) {
     dorvane::Operation shown = operation;  // the service's words, made safe for the terminal
     shown.name = text::display_safe(shown.name);
     shown.code = text::display_safe(shown.code);
-    if (!cli::quiet() || !parsed.has("--yes"))
-        print_block(dorvane::confirmation_text(n, shown, await_result, already_sent));
-    if (!parsed.has("--yes")) {
-        if (!cli::interactive()) {
-            std::fputs("Sem terminal para confirmar: use --yes para enviar sem pergunta.\n", stderr);
-            return cli::EXIT_USAGE;
-        }
-        if (!ask_yes_no("Confirmar o envio? [s/N] ")) {
-            std::fputs("Envio não confirmado; nada foi enviado.\n", stderr);
-            return cli::EXIT_SOME_FAILED;
-        }
+    if (!cli::quiet() || !request.yes)
+        print_block(dorvane::confirmation_text(file_count, shown, request.await_result, already_sent));
+    if (request.yes) return -1;
+    if (!cli::interactive()) {
+        std::fputs("Sem terminal para confirmar: use --yes para enviar sem pergunta.\n", stderr);
+        return cli::EXIT_USAGE;
     }
+    if (!ask_yes_no("Confirmar o envio? [s/N] ")) {
+        std::fputs("Envio não confirmado; nada foi enviado.\n", stderr);
+        return cli::EXIT_SOME_FAILED;
+    }
+    return -1;
+}
 
-    options.operation_code = operation.code;
-    options.await_result = await_result;
-    options.results_dir = results_dir;
-    options.require_results_file = true;
-    options.delay_between_files_ms = pause_ms;
-    options.parallel = parallel;
-
-    Console console(stderr_is_terminal() && !cli::quiet());
-    std::vector<dorvane::UploadOutcome> outcomes;  // for --json; the engine reports one file at a time
-    dorvane::BatchCallbacks callbacks;
-    callbacks.file_done = [&](const dorvane::UploadOutcome& o) { outcomes.push_back(o); };
-    callbacks.log = [&](const std::string& line) { console.log(line); };
-    callbacks.status = [&](const std::string& text) { console.status(text); };
-    callbacks.progress = [&](int done, int total) { console.progress(done, total); };
-    callbacks.upload_progress = [&](const std::string&, uint64_t sent, uint64_t size) { console.upload(sent, size); };
-
-    console.log(dorvane::start_line(n, operation));
-
-    dorvane::BatchUploader uploader(&client);
+// How the batch on the worker ended: its summary, or the exception that escaped it.
+struct BatchEnd {
     dorvane::BatchUploader::Summary summary;
-    // The batch runs on a worker so that this thread can watch for Ctrl+C (a signal handler may
-    // only set a flag) and still return as soon as the batch ends.
+    std::string failure;  // what() of an exception that left the engine; empty when none did
+};
+
+// Runs the batch on a worker so that this thread can watch for Ctrl+C (a signal handler may only
+// set a flag) and still return as soon as the batch ends. The worker catches every exception,
+// as the window's workers do: one leaving a thread would end the process without a word.
+BatchEnd run_watched(dorvane::BatchUploader& uploader, const std::vector<std::string>& files,
+                     const dorvane::BatchUploader::Options& options, const dorvane::BatchCallbacks& callbacks,
+                     Console& console) {
+    BatchEnd end;
     std::mutex done_mutex;
     std::condition_variable done_cv;
     bool finished = false;
     g_interrupts.store(0);
     std::signal(SIGINT, on_interrupt);
     std::thread worker([&] {
-        dorvane::BatchUploader::Summary s = uploader.run(files, options, callbacks);
+        BatchEnd e;
+        try {
+            e.summary = uploader.run(files, options, callbacks);
+        } catch (const std::exception& ex) {
+            e.failure = ex.what();
+        } catch (...) {
+            e.failure = "erro desconhecido";
+        }
         std::lock_guard<std::mutex> lock(done_mutex);
-        summary = std::move(s);
+        end = std::move(e);
         finished = true;
         done_cv.notify_all();
     });
@@ -509,16 +496,90 @@ int run_send(const std::vector<std::string>& args) {
     worker.join();
     std::signal(SIGINT, SIG_DFL);
     console.finish();
+    return end;
+}
+
+// Sends the confirmed files with the window's log lines and a progress line on a terminal, then
+// reports the end: summary lines on stderr, the closing status (or --json) on stdout.
+int send_batch(const SendRequest& request, dorvane::ApiClient& client, const dorvane::Operation& operation,
+               const std::vector<std::string>& files, dorvane::BatchUploader::Options options, int left_out) {
+    options.operation_code = operation.code;
+    options.await_result = request.await_result;
+    options.results_dir = request.results_dir;
+    options.require_results_file = true;
+    options.delay_between_files_ms = request.pause_ms;
+    options.parallel = request.parallel;
+
+    // The progress line needs only stderr to be a terminal (stdin may be redirected with --yes).
+    Console console(sys::stderr_is_terminal() && !cli::quiet());
+    std::vector<dorvane::UploadOutcome> outcomes;  // for --json; the engine reports one file at a time
+    dorvane::BatchCallbacks callbacks;
+    callbacks.file_done = [&](const dorvane::UploadOutcome& o) { outcomes.push_back(o); };
+    callbacks.log = [&](const std::string& line) { console.log(line); };
+    callbacks.status = [&](const std::string& text) { console.status(text); };
+    callbacks.progress = [&](int done, int total) { console.progress(done, total); };
+    callbacks.upload_progress = [&](const std::string&, uint64_t sent, uint64_t size) { console.upload(sent, size); };
+
+    console.log(dorvane::start_line(static_cast<int>(files.size()), operation));
+    dorvane::BatchUploader uploader(&client);
+    const BatchEnd end = run_watched(uploader, files, options, callbacks, console);
+    if (!end.failure.empty()) {
+        const std::string reason = "erro inesperado no envio: " + end.failure;
+        cli::log_line("[ERRO] " + reason);
+        print_block(dorvane::stopped_message(reason));
+        return cli::EXIT_STOPPED;
+    }
+    const dorvane::BatchUploader::Summary& summary = end.summary;
     if (summary.refused) return refuse_without_results(summary.results_path, summary.results_error);
 
     cli::log_line(dorvane::summary_line(summary));
     cli::log_line(dorvane::results_closing_line(summary));
-    const std::string out =
-        parsed.has("--json") ? batch_json(summary, outcomes, gathered.left_out) : dorvane::finished_status(summary);
+    const std::string out = request.json ? batch_json(summary, outcomes, left_out) : dorvane::finished_status(summary);
     std::fwrite((out + "\n").data(), 1, out.size() + 1, stdout);
     std::fflush(stdout);
     if (summary.stopped) print_block(dorvane::stopped_message(summary.stop_reason));
-    return exit_status(summary, g_interrupts.load() > 0, gathered.left_out);
+    return exit_status(summary, g_interrupts.load() > 0, left_out);
+}
+
+int run_send(const std::vector<std::string>& args) {
+    SendRequest request;
+    int status = cli::EXIT_OK;
+    if (!read_request(args, request, status)) return status;
+
+    const Gathered gathered = gather_files(request.paths, request.recursive, request.convert);
+    const std::vector<std::string>& files = gathered.files;
+    if (files.empty()) {
+        print_block("Não há arquivos para enviar.");
+        return cli::EXIT_SOME_FAILED;
+    }
+    {
+        // Every missing level now, before anything is sent or even asked.
+        const std::string folder = fileutils::join(request.results_dir, "dorvane_results");
+        std::string reason;
+        if (!fileutils::create_directories(folder, reason)) return refuse_without_results(folder, reason);
+    }
+
+    dorvane::ApiClient client;
+    std::vector<dorvane::Operation> operations;
+    const int connected = cli::connect_and_list(request.url, request.key, client, operations);
+    if (connected != cli::EXIT_OK) return connected;
+    auto op = std::find_if(operations.begin(), operations.end(),
+                           [&](const dorvane::Operation& o) { return o.code == request.code; });
+    if (op == operations.end()) {
+        return cli::usage_error("send", "a operação " + request.code + " não está no catálogo (veja \"dorvane operations\")");
+    }
+    const dorvane::Operation operation = *op;
+
+    dorvane::BatchUploader::Options options;
+    // Skipping what earlier batches sent is the default: a batch run again after a stop must not
+    // pay for the same documents twice.
+    if (!request.resend) {
+        options.already_sent = dorvane::find_already_sent(files, operation.code, request.results_dir, options.max_file_bytes);
+    }
+    const int refused = confirm(request, operation, static_cast<int>(files.size()),
+                                static_cast<int>(options.already_sent.size()));
+    if (refused >= 0) return refused;
+    return send_batch(request, client, operation, files, std::move(options), gathered.left_out);
 }
 
 const cli::Registrar registrar({"send", "envia arquivos para uma operação do serviço", &run_send});

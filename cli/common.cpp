@@ -4,19 +4,14 @@
 #include <cstdio>
 #include <cstring>
 #include <iostream>
-#include <cstdlib>
 #include <mutex>
+#include <utility>
 
 #include "cli/commands.h"
 #include "core/sys.h"
 #include "core/text.h"
+#include "service/connect.h"
 #include "service/defaults.h"
-
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
 
 namespace cli {
 
@@ -38,17 +33,6 @@ void write_stderr(const std::string& text) {
 }
 
 }  // namespace
-
-#ifdef _WIN32
-const char* const NETWORK_HELP =
-    "\nRede: usa o proxy configurado no Windows para o usuário (manual, com a lista de exceções, ou\n"
-    "automático). O certificado do servidor é sempre conferido; um certificado recusado é explicado.\n";
-#else
-const char* const NETWORK_HELP =
-    "\nRede: o proxy vem das variáveis de ambiente https_proxy e http_proxy (ou all_proxy);\n"
-    "no_proxy lista os endereços que vão direto (ex.: no_proxy=localhost,.empresa.local).\n"
-    "O certificado do servidor é sempre conferido; um certificado recusado é explicado.\n";
-#endif
 
 std::string ParsedArgs::value(const std::string& name, const std::string& fallback) const {
     auto it = values.find(name);
@@ -106,26 +90,16 @@ int usage_error(const std::string& command, const std::string& error) {
     return EXIT_USAGE;
 }
 
-std::string env(const char* name) {
-#ifdef _WIN32
-    const wchar_t* v = _wgetenv(text::to_wide(name).c_str());
-    return v ? text::to_utf8(v) : std::string();
-#else
-    const char* v = std::getenv(name);
-    return v ? std::string(v) : std::string();
-#endif
-}
-
 std::string resolve_url(const ParsedArgs& args) {
     std::string url = args.value("--url");
-    if (url.empty()) url = env("DORVANE_URL");
+    if (url.empty()) url = sys::environment("DORVANE_URL");
     if (url.empty()) url = dorvane::DEFAULT_BASE_URL;
     return url;
 }
 
 std::string resolve_key(const ParsedArgs& args) {
     std::string key = args.value("--key");
-    if (key.empty()) key = env("DORVANE_API_KEY");
+    if (key.empty()) key = sys::environment("DORVANE_API_KEY");
     return key;
 }
 
@@ -177,56 +151,24 @@ void log_line(const std::string& message) {
     write_stderr("[" + sys::local_time("%H:%M:%S") + "] " + text::display_safe(message) + "\n");
 }
 
-bool interactive() {
-#ifdef _WIN32
-    return _isatty(_fileno(stdin)) && _isatty(_fileno(stderr));
-#else
-    return isatty(fileno(stdin)) && isatty(fileno(stderr));
-#endif
-}
+bool interactive() { return sys::stdin_is_terminal() && sys::stderr_is_terminal(); }
 
-int exit_code_for(ConnectStatus status) {
-    switch (status) {
-        case ConnectStatus::Ok: return EXIT_OK;
-        case ConnectStatus::MissingKey: return EXIT_USAGE;
-        default: return EXIT_STOPPED;
-    }
-}
-
-ConnectStatus connect_and_list(const std::string& url, const std::string& key, dorvane::ApiClient& client,
-                               std::vector<dorvane::Operation>& operations) {
+int connect_and_list(const std::string& url, const std::string& key, dorvane::ApiClient& client,
+                     std::vector<dorvane::Operation>& operations) {
     if (key.empty()) {
-        write_stderr("Informe a API Key.\n\nVocê gera a sua chave no painel do Dorvane, em Configurações → API.\n"
-                     "(use --key ou a variável de ambiente DORVANE_API_KEY)\n");
-        return ConnectStatus::MissingKey;
+        write_stderr(std::string(dorvane::MISSING_KEY_TEXT) +
+                     "\n(use --key ou a variável de ambiente DORVANE_API_KEY)\n");
+        return EXIT_USAGE;
     }
-    std::string base = url.empty() ? std::string(dorvane::DEFAULT_BASE_URL) : url;
-    client.set_credentials(dorvane::ApiClient::normalize_base_url(base), key);
-    log_line("Conectando em " + client.base() + " ...");
-
-    dorvane::ApiError error;
-    if (!client.verify_key(error)) {
-        log_line("[ERRO] Falha ao conectar — " + error.to_string());
-        if (error.kind == dorvane::ApiError::Http) {
-            write_stderr("\nAPI Key inválida ou desativada.\n\nGere uma nova chave no painel do Dorvane, em "
-                         "Configurações → API.\n");
-            return ConnectStatus::KeyRejected;
-        }
-        write_stderr("\nNão foi possível falar com o servidor.\n\n" + text::display_safe(error.to_string()) +
-                     "\n\nConfira a URL e a conexão com a internet.\n");
-        return ConnectStatus::Unreachable;
-    }
-
-    std::vector<dorvane::Operation> listed;
-    if (!client.list_operations(listed, error)) {
-        log_line("[ERRO] Não foi possível listar as operações — " + error.to_string());
-        write_stderr("\nA chave foi aceita, mas o catálogo de operações não pôde ser carregado.\n\n" +
-                     text::display_safe(error.to_string()) + "\n");
-        return ConnectStatus::CatalogueFailed;
-    }
-    operations = std::move(listed);
-    log_line("[OK] " + std::to_string(operations.size()) + " operação(ões) disponível(is).");
-    return ConnectStatus::Ok;
+    log_line(dorvane::set_connection(client, url, key));
+    const dorvane::ConnectResult connected = dorvane::check_key_and_list(
+        client, log_line, [&operations](std::vector<dorvane::Operation> catalogue) { operations = std::move(catalogue); });
+    if (connected.status == dorvane::ConnectStatus::Ok) return EXIT_OK;
+    // The service's words may hold control bytes: made safe here, the layout's line breaks kept.
+    write_stderr("\n" +
+                 dorvane::connect_failure_text(connected.status, text::display_safe(connected.error.to_string())) +
+                 "\n");
+    return EXIT_STOPPED;
 }
 
 }  // namespace cli

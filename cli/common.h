@@ -45,9 +45,6 @@ extern const char* const NETWORK_HELP;
 // Prints "dorvane: " + error and a hint to use --help on stderr; returns EXIT_USAGE.
 int usage_error(const std::string& command, const std::string& error);
 
-// The environment variable as UTF-8; empty when unset.
-std::string env(const char* name);
-
 // --url, else DORVANE_URL, else dorvane::DEFAULT_BASE_URL. An empty value counts as not given,
 // as an empty URL field does in the window.
 std::string resolve_url(const ParsedArgs& args);
@@ -70,22 +67,11 @@ void log_line(const std::string& message);
 // True when stdin and stderr are both terminals (a question can be asked and answered).
 bool interactive();
 
-enum class ConnectStatus {
-    Ok,              // key accepted and catalogue loaded
-    MissingKey,      // no key given (usage error)
-    KeyRejected,     // the service answered the key check with an error status
-    Unreachable,     // no answer, or an unusable one
-    CatalogueFailed  // key accepted, catalogue could not be loaded
-};
-
-// Exit status for a failed connect: EXIT_USAGE for MissingKey, EXIT_STOPPED otherwise.
-int exit_code_for(ConnectStatus status);
-
-// The window's connect workflow on the command line: stores the normalised URL and the key in
-// `client`, checks the key and fetches the catalogue into `operations` (replaced only on
-// success). Logs "Conectando em ...", "[ERRO] ..." or "[OK] ..." lines with time stamps and prints
-// the texts the window shows in its dialogs, all on stderr.
-ConnectStatus connect_and_list(const std::string& url, const std::string& key, dorvane::ApiClient& client,
-                               std::vector<dorvane::Operation>& operations);
+// The window's connect step on the command line: stores the normalised URL and the key in
+// `client`, checks the key and fetches the catalogue into `operations` (replaced only on success),
+// with the window's log lines (time-stamped) and dialog texts, all on stderr. EXIT_OK when
+// connected; otherwise the exit status: EXIT_USAGE without a key, EXIT_STOPPED for the rest.
+int connect_and_list(const std::string& url, const std::string& key, dorvane::ApiClient& client,
+                     std::vector<dorvane::Operation>& operations);
 
 }  // namespace cli

@@ -1,5 +1,5 @@
-// Clock, sleeping and local time: the few process facilities that the engine and the logs need,
-// behind one header so that platform calls stay in sys_win32.cpp / sys_posix.cpp.
+// Clock, sleeping, local time, the environment and the terminal: the few process facilities that
+// the engine, the logs and the command line need, behind one header so that platform calls stay in sys_win32.cpp / sys_posix.cpp.
 #pragma once
 
 #include <cstddef>
@@ -25,5 +25,13 @@ std::string last_error_text();
 // memory pages where the system offers them: one fault per 2 MiB instead of one per 4 KiB.
 // Only a hint; nothing changes for the program when it is not taken.
 void advise_large_buffer(void* data, size_t size);
+
+// The environment variable as UTF-8; empty when unset.
+std::string environment(const char* name);
+
+// Whether standard input / standard error is a terminal (a question can be asked and answered, a
+// progress line can be redrawn in place).
+bool stdin_is_terminal();
+bool stderr_is_terminal();
 
 }  // namespace sys

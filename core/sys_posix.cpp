@@ -1,7 +1,10 @@
 #include <sys/mman.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstdint>
 #include <cstring>
 
@@ -62,5 +65,13 @@ void advise_large_buffer(void* data, size_t size) {
     (void)size;
 #endif
 }
+
+std::string environment(const char* name) {
+    const char* v = std::getenv(name);
+    return v ? std::string(v) : std::string();
+}
+
+bool stdin_is_terminal() { return isatty(fileno(stdin)) != 0; }
+bool stderr_is_terminal() { return isatty(fileno(stderr)) != 0; }
 
 }  // namespace sys

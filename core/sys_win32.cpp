@@ -1,5 +1,8 @@
 #include <windows.h>
+#include <io.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <ctime>
 
 #include "core/sys.h"
@@ -38,5 +41,13 @@ std::string last_error_text() {
 
 // Large pages on Windows need a privilege that users do not have; the buffer stays as it is.
 void advise_large_buffer(void*, size_t) {}
+
+std::string environment(const char* name) {
+    const wchar_t* v = _wgetenv(text::to_wide(name).c_str());
+    return v ? text::to_utf8(v) : std::string();
+}
+
+bool stdin_is_terminal() { return _isatty(_fileno(stdin)) != 0; }
+bool stderr_is_terminal() { return _isatty(_fileno(stderr)) != 0; }
 
 }  // namespace sys

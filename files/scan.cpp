@@ -25,6 +25,9 @@ bool starts_with(const std::vector<uint8_t>& head, std::initializer_list<uint8_t
 
 }  // namespace
 
+const std::vector<std::string> DOCUMENT_EXTENSIONS = {".pdf", ".png", ".jpg", ".jpeg"};
+const std::vector<std::string> TIFF_EXTENSIONS = {".tif", ".tiff"};
+
 void scan_folder_for(const std::string& folder, const std::vector<std::string>& extensions,
                      std::vector<std::string>& out) {
     for (const DirEntry& entry : list_dir(folder)) {

@@ -17,6 +17,11 @@ namespace fileutils {
 constexpr const char* CONVERTED_FOLDER = "dorvane_converted";
 constexpr const char* RESULTS_FOLDER = "dorvane_results";
 
+// What a folder scan picks up for sending, and the TIFFs that are converted into it first. The
+// window and the command line scan with the same lists.
+extern const std::vector<std::string> DOCUMENT_EXTENSIONS;  // ".pdf", ".png", ".jpg", ".jpeg"
+extern const std::vector<std::string> TIFF_EXTENSIONS;      // ".tif", ".tiff"
+
 enum class FileFormat : int { Unknown = 0, Pdf = 1, Tiff = 2, Png = 3, Jpeg = 4, Bmp = 5 };
 
 struct DirEntry {

@@ -10,7 +10,7 @@
 namespace dorvane {
 
 std::vector<std::string> find_tiffs(const std::string& folder) {
-    return fileutils::scan_directory(folder, {".tif", ".tiff"}, 1);
+    return fileutils::scan_directory(folder, fileutils::TIFF_EXTENSIONS, 1);
 }
 
 std::string converted_pdf_name(const std::string& tiff_path) {
@@ -26,6 +26,17 @@ std::string no_tiff_message(const std::string& folder) {
 
 std::string convert_start_line(size_t tiff_count) {
     return "Convertendo " + std::to_string(tiff_count) + " TIFF(s) para PDF...";
+}
+
+std::string not_tiff_line(const std::string& path) {
+    const fileutils::FileFormat format = fileutils::detect_format(path);
+    if (format == fileutils::FileFormat::Pdf || format == fileutils::FileFormat::Png ||
+        format == fileutils::FileFormat::Jpeg || format == fileutils::FileFormat::Bmp) {
+        return "[PULADO] " + fileutils::base_name(path) + " — na verdade é " + fileutils::format_name(format) +
+               ", não TIFF.";
+    }
+    // Unknown content (an unreadable file, say) goes to the converter, which names the fault.
+    return {};
 }
 
 bool convert_one_tiff(const std::string& tiff_path, const std::string& pdf_path, bool compact,
@@ -71,16 +82,12 @@ ConvertSummary convert_tiffs(const std::vector<std::string>& tiffs, const std::s
         const std::string name = fileutils::base_name(path);
         if (cb.progress) cb.progress(i, total);
 
-        const fileutils::FileFormat format = fileutils::detect_format(path);
-        if (format == fileutils::FileFormat::Pdf || format == fileutils::FileFormat::Png ||
-            format == fileutils::FileFormat::Jpeg || format == fileutils::FileFormat::Bmp) {
-            if (cb.log)
-                cb.log("[PULADO] " + name + " — na verdade é " + fileutils::format_name(format) +
-                       ", não TIFF.");
+        const std::string refused = not_tiff_line(path);
+        if (!refused.empty()) {
+            if (cb.log) cb.log(refused);
             ++summary.not_tiff;
             continue;
         }
-        // Unknown content (an unreadable file, say) goes to the converter, which names the fault.
         const std::string out_name = converted_pdf_name(path);
         const std::string out_path = fileutils::join(out_dir, out_name);
         if (is_fresh_pdf(path, out_path)) {

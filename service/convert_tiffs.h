@@ -39,6 +39,11 @@ std::string no_tiff_message(const std::string& folder);
 // "Convertendo N TIFF(s) para PDF..."
 std::string convert_start_line(size_t tiff_count);
 
+// "[PULADO] NAME — na verdade é FORMAT, não TIFF." when the file only carries a TIFF extension and
+// its content is PDF, PNG, JPEG or BMP; empty for a TIFF and for content that is not recognised
+// (the converter names that fault).
+std::string not_tiff_line(const std::string& path);
+
 // True when the PDF converted earlier from this TIFF can be reused: it is not empty and the TIFF
 // was not written after it.
 bool is_fresh_pdf(const std::string& tiff_path, const std::string& pdf_path);
