@@ -554,7 +554,7 @@ int run_send(const std::vector<std::string>& args) {
     }
     {
         // Every missing level now, before anything is sent or even asked.
-        const std::string folder = fileutils::join(request.results_dir, "dorvane_results");
+        const std::string folder = fileutils::join(request.results_dir, fileutils::RESULTS_FOLDER);
         std::string reason;
         if (!fileutils::create_directories(folder, reason)) return refuse_without_results(folder, reason);
     }
