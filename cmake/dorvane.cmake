@@ -37,6 +37,14 @@ if(DORVANE_SANITIZE AND NOT WIN32)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
+# The fuzz build instruments every library for libFuzzer's coverage; the targets themselves link
+# libFuzzer's main (fuzz/CMakeLists.txt).
+if(DORVANE_FUZZ)
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer
+                      -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
 # dorvane_library(NAME folder-sources...) builds every .cpp of the calling folder into one static
 # library. Platform files are picked by suffix: *_win32.cpp on Windows; *_posix.cpp and *_curl.cpp
 # elsewhere. Sources are globbed so that a new file needs no build-file edit.

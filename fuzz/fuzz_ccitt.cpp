@@ -1,7 +1,6 @@
 // libFuzzer target for the CCITT decoders. The first four bytes pick the decoder, the width and
 // the number of rows; the rest is the coded data. The table-driven decoders must give exactly
 // what the bit-serial reference decoders give.
-// fuzz-sources: imaging/ccitt.cpp imaging/ccitt_tables.cpp tests/imaging/reference/ccitt.cpp
 #include "imaging/ccitt.h"
 #include "tests/imaging/reference/reference_decoders.h"
 

@@ -2,7 +2,6 @@
 // again (bilevel pages as Group 4, grey and RGB pages and the input bytes themselves as Deflate)
 // and must decode, through our own decoders, to exactly the same pixels; the pages, stored strips
 // kept, also make a compact PDF whose cross-reference table points at its objects.
-// fuzz-sources: imaging/*.cpp core/*.cpp
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>

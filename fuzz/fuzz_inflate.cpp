@@ -1,6 +1,5 @@
 // libFuzzer target for inflate::inflate_raw: any bytes; only std::runtime_error may leave it, and
 // the output or the message is exactly the bit-serial reference decoder's.
-// fuzz-sources: imaging/inflate.cpp tests/imaging/reference/inflate.cpp
 #include "imaging/inflate.h"
 #include "tests/imaging/reference/reference_decoders.h"
 

@@ -2,7 +2,6 @@
 // Whatever the parser accepts, the writer turns into strict JSON (no raw control byte in a
 // string) that parses again, and after one round trip (numbers rounded) writes identically; display_safe lets no control
 // character through.
-// fuzz-sources: core/json.cpp core/utf8.cpp
 #include "core/json.h"
 #include "core/text.h"
 

@@ -1,6 +1,5 @@
 // libFuzzer target for tiff::decode_lzw: any bytes, with and without an output limit; the output
 // is exactly the reference decoder's.
-// fuzz-sources: imaging/lzw.cpp tests/imaging/reference/lzw.cpp
 #include "imaging/lzw.h"
 #include "tests/imaging/reference/reference_decoders.h"
 

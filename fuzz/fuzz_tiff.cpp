@@ -2,7 +2,6 @@
 // either throws std::runtime_error or gives pages whose data has the size their kind promises,
 // and the pages always make a PDF whose cross-reference table points at its objects. The bit-serial
 // reference decoders in the reader's place give the same pages or the same message.
-// fuzz-sources: imaging/*.cpp core/*.cpp tests/imaging/reference/*.cpp
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>

@@ -42,53 +42,22 @@ page((200, 150), text="color").save(f"{d}/sub/color.tiff", compression="tiff_lzw
 shutil.copyfile(f"{d}/doc1.pdf", f"{d}/fake.tif")
 EOF
 
-pids=()
+source "$here/scripts/lib/demo-service.sh"
+source "$here/scripts/lib/display-wine.sh"
+dorvane_wine_env
 cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
-  for p in "${pids[@]}"; do wait "$p" 2>/dev/null; done
+  dorvane_demo_stop
+  dorvane_display_stop
 }
 trap cleanup EXIT
-
-"$service" --port 0 >"$work/service.out" 2>"$work/service.log" &
-pids+=($!)
-url=""
-for _ in $(seq 100); do
-  url="$(sed -n 's/^listening on //p' "$work/service.out")"
-  [ -n "$url" ] && break
-  sleep 0.1
-done
-if [ -z "$url" ]; then
-  echo "run-e2e: the demo service did not start" >&2
-  cat "$work/service.log" >&2
-  exit 1
-fi
-
-own_display=0
-if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
-  numfile="$(mktemp)"
-  Xvfb -displayfd 3 -screen 0 1600x1280x24 -nolisten tcp 3>"$numfile" >/dev/null 2>&1 &
-  pids+=($!)
-  for _ in $(seq 100); do
-    [ -s "$numfile" ] && break
-    sleep 0.1
-  done
-  if [ ! -s "$numfile" ]; then
-    echo "run-e2e: Xvfb did not start" >&2
-    exit 1
-  fi
-  export DISPLAY=":$(head -n1 "$numfile")"
-  rm -f "$numfile"
-  own_display=1
-fi
+dorvane_demo_start "$service" "$work/service.log" || exit 1
+url="$dorvane_demo_url"
+dorvane_display || exit 1
 
 "$here/scripts/wine-run" "$driver" --client="$client" --service="$url" --samples="$samples" \
   --work="$work" "${@:4}"
 rc=$?
 
-if [ "$own_display" = 1 ]; then
-  # Wine's own processes of this prefix still hold the display: let them end first.
-  timeout 60 wineserver -w 2>/dev/null || true
-fi
 if [ "$rc" -ne 0 ]; then
   echo "run-e2e: driver failed ($rc); demo service log:" >&2
   tail -n 40 "$work/service.log" >&2
