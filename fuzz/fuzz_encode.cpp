@@ -62,8 +62,7 @@ void check_pdf(const std::vector<uint8_t>& pdf) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     check_deflate(data, size);
-    tiff::Reader reader;
-    reader.decoded_limit = 16u << 20;
+    tiff::Reader reader(16u << 20);
     reader.keep_stored = true;
     std::vector<tiff::Page> pages;
     try {

@@ -13,6 +13,8 @@
 
 namespace ccitt {
 
+using namespace detail;
+
 namespace {
 
 // A run longer than any line; sums of make-up codes saturate here instead of overflowing (the
@@ -252,8 +254,8 @@ int decode_1d_line(BitReader& r, const RunLookup& t, uint8_t* row, int width, st
 
 }  // namespace
 
-bool decode_2d_line(BitReader& reader, const std::vector<int>& reference, std::vector<int>& current,
-                    int width) {
+bool detail::decode_2d_line(BitReader& reader, const std::vector<int>& reference, std::vector<int>& current,
+                            int width) {
     current.clear();
     if (width < 0) return true;
     const RunLookup& t = run_lookup();

@@ -2,7 +2,7 @@
 // one bit per step. The 2-D mode codes and EOL are not here: the decoders test those bit by bit.
 #include "imaging/ccitt.h"
 
-namespace ccitt {
+namespace ccitt::detail {
 
 namespace {
 
@@ -126,4 +126,4 @@ const Tables* get_tables() {
     return &tables;
 }
 
-}  // namespace ccitt
+}  // namespace ccitt::detail

@@ -34,11 +34,11 @@ constexpr size_t BLOCK_SYMBOLS = 32768;
 constexpr size_t PIECE = size_t(1) << 30;
 constexpr size_t PARALLEL_FROM = size_t(1) << 20;
 
-using deflate_format::CODE_LENGTH_ORDER;
-using deflate_format::DIST_BASE;
-using deflate_format::DIST_EXTRA;
-using deflate_format::LEN_BASE;
-using deflate_format::LEN_EXTRA;
+using flate::detail::CODE_LENGTH_ORDER;
+using flate::detail::DIST_BASE;
+using flate::detail::DIST_EXTRA;
+using flate::detail::LEN_BASE;
+using flate::detail::LEN_EXTRA;
 
 struct CodeTables {
     uint8_t len_code[MAX_MATCH + 1];  // length -> index into LEN_BASE

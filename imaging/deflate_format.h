@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-namespace deflate_format {
+namespace flate::detail {
 
 // Base lengths and extra bits of length symbols 257..285.
 inline constexpr uint16_t LEN_BASE[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
@@ -20,4 +20,4 @@ inline constexpr uint8_t DIST_EXTRA[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  
 // Order in which the code-length code lengths are sent.
 inline constexpr uint8_t CODE_LENGTH_ORDER[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
 
-}  // namespace deflate_format
+}  // namespace flate::detail

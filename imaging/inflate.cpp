@@ -9,6 +9,8 @@
 
 namespace inflate {
 
+using namespace detail;
+
 namespace {
 
 // Fixed by the deflate format (RFC 1951 section 3.2.5).
@@ -17,19 +19,20 @@ constexpr int MAX_SYMBOLS = 320;   // 288 literal/length + 32 distance lengths i
 constexpr int FIXED_LITLEN = 288;  // fixed literal/length code lengths
 constexpr int FIXED_DIST = 32;     // fixed distance code lengths (30 and 31 are never valid)
 
-using deflate_format::CODE_LENGTH_ORDER;
-using deflate_format::DIST_BASE;
-using deflate_format::DIST_EXTRA;
-using deflate_format::LEN_BASE;
-using deflate_format::LEN_EXTRA;
+using flate::detail::CODE_LENGTH_ORDER;
+using flate::detail::DIST_BASE;
+using flate::detail::DIST_EXTRA;
+using flate::detail::LEN_BASE;
+using flate::detail::LEN_EXTRA;
 
 [[noreturn]] void fail(const char* message) { throw std::runtime_error(message); }
 
 // The decoder proper reads through a 64-bit buffer refilled eight bytes at a time and looks codes
 // up over their first FAST_BITS bits (zlib's inflate_fast and puff are the two ends of this
 // design; this sits between them). Codes longer than that, and bit patterns that the tables
-// cannot settle, take the canonical walk of HuffTable::decode over the buffered bits, so every
-// input gives the same symbols and the same errors as that walk.
+// cannot settle, take the canonical walk (RFC 1951 section 3.2.2: codes of one length are
+// consecutive numbers, the first code of each length follows from the counts of the shorter ones)
+// over the buffered bits, so every input gives the same symbols and the same errors as that walk.
 constexpr int FAST_BITS = 10;
 
 struct FastEntry {
@@ -178,7 +181,7 @@ private:
         return walk(c.canonical);
     }
 
-    // HuffTable::decode over the buffered bits (all the input that is left, when under 15).
+    // The canonical walk over the buffered bits (all the input that is left, when under 15).
     int walk(const HuffTable& h) {
         int code = 0, first = 0, index = 0;
         for (int len = 1; len <= MAX_BITS; ++len) {
@@ -316,20 +319,7 @@ private:
 
 }  // namespace
 
-uint32_t BitReader::bits(int n) {
-    if (n == 0) return 0;
-    while (bitcnt <= 24 && pos < size) {
-        bitbuf |= static_cast<uint32_t>(data[pos++]) << bitcnt;
-        bitcnt += 8;
-    }
-    if (bitcnt < n) fail("Dados comprimidos truncados");
-    uint32_t value = bitbuf & ((1u << n) - 1);
-    bitbuf >>= n;
-    bitcnt -= n;
-    return value;
-}
-
-void HuffTable::build(const uint16_t* lengths, int n) {
+void detail::HuffTable::build(const uint16_t* lengths, int n) {
     for (auto& c : counts) c = 0;
     for (int sym = 0; sym < n; ++sym) {
         if (lengths[sym] > MAX_BITS) fail("Código Huffman longo demais");
@@ -349,28 +339,6 @@ void HuffTable::build(const uint16_t* lengths, int n) {
         symbols[index] = static_cast<uint16_t>(sym);
         ++num_symbols;
     }
-}
-
-// Canonical decoding (RFC 1951 section 3.2.2): codes of one length are consecutive numbers, and
-// the first code of each length follows from the counts of the shorter ones. Huffman codes are
-// sent most significant bit first, so each new bit is appended at the bottom.
-int HuffTable::decode(BitReader& reader) const {
-    int code = 0;
-    int first = 0;
-    int index = 0;
-    for (int len = 1; len <= MAX_BITS; ++len) {
-        code |= static_cast<int>(reader.bits(1));
-        int count = counts[len];
-        if (code < first + count) {
-            int pos = index + code - first;
-            if (pos < 0 || pos >= num_symbols) fail("Tabela de Huffman inconsistente");
-            return symbols[pos];
-        }
-        index += count;
-        first = (first + count) << 1;
-        code <<= 1;
-    }
-    fail("Invalid Huffman code");
 }
 
 std::vector<uint8_t> inflate_raw(const uint8_t* data, size_t length, size_t max_out) {

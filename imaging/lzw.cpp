@@ -62,7 +62,7 @@ void decode_lzw(const uint8_t* data, size_t length, size_t max_out, std::vector<
     bool have_prev = false;
     Entry prev;  // where the previous code's string was written
 
-    imaging::MsbBitReader bits(data, length);
+    imaging::detail::MsbBitReader bits(data, length);
     const size_t total_bits = length * 8;
     while (bits.bitpos < total_bits) {
         // A last code that runs past the end is completed with 0 bits.

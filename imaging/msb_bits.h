@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
-namespace imaging {
+namespace imaging::detail {
 
 struct MsbBitReader {
     const uint8_t* data = nullptr;
@@ -39,4 +39,4 @@ struct MsbBitReader {
     }
 };
 
-}  // namespace imaging
+}  // namespace imaging::detail

@@ -149,6 +149,27 @@ CompactBody compact_body(const tiff::Page& p) {
     return b;
 }
 
+// The image's extents on the page, in units, before any turn: a unit a pixel across, the height
+// scaled by the pixels' aspect (compact pages: the size on paper), both within the largest page.
+void image_extent(const tiff::Page& p, const ImageSpec& s, bool compact, float& w, float& h) {
+    w = float(s.width);
+    // Pixels that are taller than wide (a 204 x 98 dpi fax) keep their shape.
+    h = float(double(s.height) * (p.aspect > 0 ? p.aspect : 1.0));
+    if (compact && p.x_dpi > 0 && p.y_dpi > 0) {
+        // The size the page had on paper: 72 units to the inch.
+        w = float(double(s.width) * 72.0 / p.x_dpi);
+        h = float(double(s.height) * 72.0 / p.y_dpi);
+    }
+    if (w > MAX_PAGE_UNITS) {
+        h *= MAX_PAGE_UNITS / w;
+        w = MAX_PAGE_UNITS;
+    }
+    if (h > MAX_PAGE_UNITS) {
+        w *= MAX_PAGE_UNITS / h;
+        h = MAX_PAGE_UNITS;
+    }
+}
+
 // The temporary file lives beside the target, so that the final rename stays on one volume.
 std::string temp_path_for(const std::string& path) { return path + ".dorvane-tmp"; }
 
@@ -250,25 +271,7 @@ bool Writer::add_page(const tiff::Page& p) {
     const size_t image_size = compact ? body.size + (body.end_marker ? 1 : 0) : p.data.size();
     if (position() + image_size > max_bytes)
         return fail("PDF grande demais: o arquivo passaria de " + std::to_string(max_bytes) + " bytes");
-    const int32_t page_tree = 2;
-    const int32_t page_id = int32_t(3 + 3 * pages_done_), contents_id = page_id + 1, image_id = page_id + 2;
-
-    float w = float(s.width);
-    // Pixels that are taller than wide (a 204 x 98 dpi fax) keep their shape.
-    float h = float(double(s.height) * (p.aspect > 0 ? p.aspect : 1.0));
-    if (compact && p.x_dpi > 0 && p.y_dpi > 0) {
-        // The size the page had on paper: 72 units to the inch.
-        w = float(double(s.width) * 72.0 / p.x_dpi);
-        h = float(double(s.height) * 72.0 / p.y_dpi);
-    }
-    if (w > MAX_PAGE_UNITS) {
-        h *= MAX_PAGE_UNITS / w;
-        w = MAX_PAGE_UNITS;
-    }
-    if (h > MAX_PAGE_UNITS) {
-        w *= MAX_PAGE_UNITS / h;
-        h = MAX_PAGE_UNITS;
-    }
+    const int32_t page_id = int32_t(3 + 3 * pages_done_), image_id = page_id + 2;
 
     begin_obj(image_id);
     std::string dict = "<< /Type /XObject /Subtype /Image /Width " + std::to_string(s.width) +
@@ -286,11 +289,22 @@ bool Writer::add_page(const tiff::Page& p) {
     write("\nendstream\n");
     end_obj();
 
+    float w = 0, h = 0;
+    image_extent(p, s, compact, w, h);
+    write_page(p.orientation, page_id, w, h);
+    ++pages_done_;
+    if (buffer.size() >= FLUSH_AT && !flush()) return fail(WRITE_FAILED);
+    return true;
+}
+
+// The page's content stream and page object, for an image of `w` by `h` units.
+void Writer::write_page(uint16_t orientation, int32_t page_id, float w, float h) {
+    const int32_t page_tree = 2, contents_id = page_id + 1, image_id = page_id + 2;
     // Orientations 5 to 8 show the stored rows as columns, so the page is turned with them;
     // w and h stay the image's own extents, which is what the aspect scaling and cap are for.
-    const bool turned = p.orientation >= 5 && p.orientation <= 8;
+    const bool turned = orientation >= 5 && orientation <= 8;
     const float page_w = turned ? h : w, page_h = turned ? w : h;
-    const std::string content_text = draw_image(p.orientation, page_w, page_h);
+    const std::string content_text = draw_image(orientation, page_w, page_h);
     begin_obj(contents_id);
     write("<< /Length " + std::to_string(content_text.size()) + " >>\n");
     write("stream\n");
@@ -306,9 +320,6 @@ bool Writer::add_page(const tiff::Page& p) {
     begin_obj(page_id);
     write(page_dict);
     end_obj();
-    ++pages_done_;
-    if (buffer.size() >= FLUSH_AT && !flush()) return fail(WRITE_FAILED);
-    return true;
 }
 
 bool Writer::finish() {

@@ -21,7 +21,8 @@ constexpr uint64_t MAX_PDF_BYTES = 9999999999ULL;
 
 class Writer {
 public:
-    Writer() = default;
+    // `max_bytes`: ceiling on the file's size (tests lower it).
+    explicit Writer(uint64_t max_bytes = MAX_PDF_BYTES) : max_bytes(max_bytes) {}
     ~Writer();
     Writer(const Writer&) = delete;
     Writer& operator=(const Writer&) = delete;
@@ -45,23 +46,17 @@ public:
     // generate() would fail.
     std::vector<uint8_t> build(const std::vector<tiff::Page>& pages);
 
-    void begin_obj(int id);
-    void end_obj();
-    void write(const std::string& s);
-
-    // Bytes not yet written to the file (with build(), the whole document).
-    std::vector<uint8_t> buffer;
-    std::vector<uint64_t> offsets;
-    int32_t next_id = 1;
-    // Ceiling on the file's size; tests lower it.
-    uint64_t max_bytes = MAX_PDF_BYTES;
     // Compact pages (set before begin()): the page at the size its resolution gives, bilevel
     // images coded as Group 4, grey and RGB ones deflated or their stored strip passed through
     // (Page::stored), JPEG as it is. The objects and their numbering stay the same.
     bool compact = false;
 
 private:
+    void begin_obj(int id);
+    void end_obj();
+    void write(const std::string& s);
     bool start(size_t page_count);
+    void write_page(uint16_t orientation, int32_t page_id, float w, float h);
     bool emit(const uint8_t* data, size_t size);
     bool flush();
     bool fail(const std::string& message);
@@ -74,6 +69,11 @@ private:
     size_t page_count_ = 0, pages_done_ = 0;
     bool open_ = false;  // between a good begin() and finish()
     std::string error_;
+    // Bytes not yet written to the file (with build(), the whole document).
+    std::vector<uint8_t> buffer;
+    std::vector<uint64_t> offsets;
+    int32_t next_id = 1;
+    uint64_t max_bytes;
 };
 
 [[nodiscard]] bool convert_tiff_to_pdf(const std::string& tiff_path, const std::string& pdf_path,

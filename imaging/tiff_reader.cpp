@@ -62,14 +62,6 @@ int type_size(uint16_t type, bool big) {
 
 uint32_t clamp32(uint64_t v) { return v > UINT32_MAX ? UINT32_MAX : uint32_t(v); }
 
-// Orientation (TIFF 6.0 section 8): how the stored rows and columns are to be shown. Values
-// outside 1..8 are not defined, so the rows are shown as stored, the reading of a file without
-// the tag.
-uint16_t read_orientation(const Reader& r, const Reader::IFD& ifd) {
-    const uint32_t v = r.get_value(ifd, TAG_ORIENTATION, 1);
-    return v >= 1 && v <= 8 ? uint16_t(v) : uint16_t(1);
-}
-
 [[noreturn]] void fail(const std::string& message) { throw std::runtime_error(message); }
 
 std::string incomplete_message(size_t page_number, uint64_t expected, uint64_t got) {
@@ -124,13 +116,13 @@ void undo_predictor(uint8_t* strip, size_t length, size_t row_samples, size_t st
 }
 
 // Deflate strips come zlib-wrapped (RFC 1950, what libtiff writes) or, from some writers, raw.
-void inflate_strip(const StripDecoders& d, const uint8_t* p, size_t n, size_t max_out, std::vector<uint8_t>& out) {
+void inflate_strip(const uint8_t* p, size_t n, size_t max_out, std::vector<uint8_t>& out) {
     if (n < 2) fail("Data too short");
     const bool zlib_header = (p[0] & 0x0F) == 8 && ((unsigned(p[0]) << 8) | p[1]) % 31 == 0;
-    if (!zlib_header) return d.inflate(p, n, max_out, out);
+    if (!zlib_header) return inflate::inflate_raw(p, n, max_out, out);
     if (n < 6) fail("Data too short for zlib");
     // The Adler-32 trailer is not checked: damaged data shows up as a decoder error or short strip.
-    d.inflate(p + 2, n - 6, max_out, out);
+    inflate::inflate_raw(p + 2, n - 6, max_out, out);
 }
 
 // How the strips of one plane are coded and laid out.
@@ -150,7 +142,7 @@ struct StripCodec {
 // Decodes `count` strips in order into one buffer, each strip appended where the last ended.
 // `need` is the plane's size, which bounds the decoders; a strip that decodes short or long is
 // not corrected, so later rows shift and the caller refuses a short plane.
-std::vector<uint8_t> decode_strips(const StripDecoders& d, const uint8_t* file, const Reader::Span* spans,
+std::vector<uint8_t> decode_strips(const uint8_t* file, const Reader::Span* spans,
                                    size_t count, const StripCodec& c, uint64_t need) {
     std::vector<uint8_t> buf;
     buf.reserve(size_t(need));
@@ -177,20 +169,20 @@ std::vector<uint8_t> decode_strips(const StripDecoders& d, const uint8_t* file, 
                 buf.insert(buf.end(), in, in + in_len);
                 break;
             case 2:
-                d.group3(in, in_len, int(c.width), int(rows), false, true, buf);
+                ccitt::decode_group3(in, in_len, int(c.width), int(rows), false, true, buf);
                 break;
             case 3:
-                d.group3(in, in_len, int(c.width), int(rows), c.two_d, false, buf);
+                ccitt::decode_group3(in, in_len, int(c.width), int(rows), c.two_d, false, buf);
                 break;
             case 4:
-                d.group4(in, in_len, int(c.width), int(rows), buf);
+                ccitt::decode_group4(in, in_len, int(c.width), int(rows), buf);
                 break;
             case 5:
-                d.lzw(in, in_len, limit, buf);
+                decode_lzw(in, in_len, limit, buf);
                 break;
             case 8:
             case 32946:
-                inflate_strip(d, in, in_len, limit, buf);
+                inflate_strip(in, in_len, limit, buf);
                 break;
             default:  // 32773
                 detail::unpack_bits_into(in, in_len, limit, buf);
@@ -259,36 +251,11 @@ StoredCoding stored_coding(const uint8_t* in, size_t n, uint32_t compression, co
     }
 }
 
-// Pixels per inch from XResolution, YResolution and ResolutionUnit; 0 for either when unknown.
-void read_dpi(const Reader& r, const Reader::IFD& ifd, double xr, double yr, Page& page) {
-    const uint32_t unit = r.get_value(ifd, TAG_RESOLUTION_UNIT, 2);
-    if (xr <= 0 || yr <= 0 || (unit != 2 && unit != 3)) return;
-    const double per_inch = unit == 3 ? 2.54 : 1.0;
-    page.x_dpi = xr * per_inch;
-    page.y_dpi = yr * per_inch;
-}
-
 bool supported_compression(uint32_t c) {
     return c == 1 || c == 2 || c == 3 || c == 4 || c == 5 || c == 8 || c == 32946 || c == 32773;
 }
 
 }  // namespace
-
-StripDecoders default_decoders() {
-    StripDecoders d;
-    d.lzw = [](const uint8_t* in, size_t n, size_t max_out, std::vector<uint8_t>& out) {
-        decode_lzw(in, n, max_out, out);
-    };
-    d.inflate = [](const uint8_t* in, size_t n, size_t max_out, std::vector<uint8_t>& out) {
-        inflate::inflate_raw(in, n, max_out, out);
-    };
-    d.group3 = [](const uint8_t* in, size_t n, int width, int rows, bool two_d, bool aligned,
-                  std::vector<uint8_t>& out) { ccitt::decode_group3(in, n, width, rows, two_d, aligned, out); };
-    d.group4 = [](const uint8_t* in, size_t n, int width, int rows, std::vector<uint8_t>& out) {
-        ccitt::decode_group4(in, n, width, rows, out);
-    };
-    return d;
-}
 
 uint16_t Reader::u16(uint64_t pos) const {
     if (pos > size || size - pos < 2) return 0;
@@ -426,14 +393,6 @@ std::vector<Reader::Span> Reader::strip_spans(const IFD& ifd, uint16_t offsets_t
     return spans;
 }
 
-std::vector<std::vector<uint8_t>> Reader::read_strip_list(const IFD& ifd, uint16_t offsets_tag,
-                                                          uint16_t counts_tag) const {
-    std::vector<std::vector<uint8_t>> strips;
-    for (const Span& s : strip_spans(ifd, offsets_tag, counts_tag, nullptr))
-        strips.emplace_back(data + s.offset, data + s.offset + s.length);
-    return strips;
-}
-
 double Reader::rational(const IFD& ifd, uint16_t tag) const {
     const Tag* t = find(ifd, tag);
     if (!t || t->count == 0) return 0;
@@ -444,6 +403,26 @@ double Reader::rational(const IFD& ifd, uint16_t tag) const {
         return den == 0 ? 0 : double(num) / double(den);
     }
     return element(*t, start, 0);
+}
+
+// Orientation (TIFF 6.0 section 8): how the stored rows and columns are to be shown. Values
+// outside 1..8 are not defined, so the rows are shown as stored, the reading of a file without
+// the tag.
+uint16_t Reader::read_orientation(const IFD& ifd) const {
+    const uint32_t v = get_value(ifd, TAG_ORIENTATION, 1);
+    return v >= 1 && v <= 8 ? uint16_t(v) : uint16_t(1);
+}
+
+// The aspect ratio, and pixels per inch from XResolution, YResolution and ResolutionUnit (0 for
+// either when unknown).
+void Reader::read_resolution(const IFD& ifd, Page& page) const {
+    const double xr = rational(ifd, TAG_X_RESOLUTION), yr = rational(ifd, TAG_Y_RESOLUTION);
+    if (xr > 0 && yr > 0) page.aspect = xr / yr;
+    const uint32_t unit = get_value(ifd, TAG_RESOLUTION_UNIT, 2);
+    if (xr <= 0 || yr <= 0 || (unit != 2 && unit != 3)) return;
+    const double per_inch = unit == 3 ? 2.54 : 1.0;
+    page.x_dpi = xr * per_inch;
+    page.y_dpi = yr * per_inch;
 }
 
 std::vector<Page> Reader::read(const uint8_t* bytes, size_t length) {
@@ -634,14 +613,26 @@ bool Reader::decode_jpeg_page(const IFD& ifd, size_t page_number, Page& page) {
     if (frame.components != 1 && frame.components != 3)
         fail("TIFF com JPEG de " + std::to_string(frame.components) +
              " componentes não é suportado");
-    const double xr = rational(ifd, TAG_X_RESOLUTION), yr = rational(ifd, TAG_Y_RESOLUTION);
-    if (xr > 0 && yr > 0) page.aspect = xr / yr;
-    read_dpi(*this, ifd, xr, yr, page);
-    page.orientation = read_orientation(*this, ifd);
+    read_resolution(ifd, page);
+    page.orientation = read_orientation(ifd);
     return true;
 }
 
-bool Reader::decode_page(const IFD& ifd, size_t page_number, Page& page) {
+struct Reader::Layout {
+    uint32_t compression = 1, width = 0, height = 0, bps = 1, spp = 1, photometric = 0;
+    PageKind kind = PageKind::Rgb;
+    bool planar = false;
+    bool predict = false;   // horizontal differencing to undo
+    bool reversed = false;  // FillOrder 2
+    std::vector<Span> spans;
+    bool dropped = false;  // strips that lie outside the file
+    // Decoded layout: one buffer of interleaved samples, or one buffer per plane.
+    uint64_t planes = 1, plane_samples = 1, row_bytes = 0, plane_need = 0, out_need = 0;
+};
+
+// The checks of a pixel page, in the order their messages come; false for a directory that
+// gives no page and no message.
+bool Reader::check_layout(const IFD& ifd, size_t page_number, Layout& l) const {
     const uint32_t compression = get_value(ifd, TAG_COMPRESSION, 1);
     const uint32_t width = get_value(ifd, TAG_IMAGE_WIDTH, 0);
     const uint32_t height = get_value(ifd, TAG_IMAGE_LENGTH, 0);
@@ -691,87 +682,118 @@ bool Reader::decode_page(const IFD& ifd, size_t page_number, Page& page) {
         fail("TIFF de 1 bit com " + std::to_string(spp) + " amostras por pixel não é suportado");
     const bool planar = spp > 1 && get_value(ifd, TAG_PLANAR_CONFIG, 1) == 2;
 
-    std::vector<uint8_t> palette;  // 256 RGB triplets
-    if (photometric == PHOTO_PALETTE) {
-        const Tag* cm = find(ifd, TAG_COLOR_MAP);
-        const uint64_t entries = uint64_t(1) << bps;
-        if (!cm || cm->count < 3 * entries) fail("TIFF com paleta de cores ausente ou incompleta");
-        const std::vector<uint32_t> map = read_offsets(*cm);
-        if (map.size() < 3 * entries) fail("TIFF com paleta de cores ausente ou incompleta");
-        // 16-bit map entries, though some writers store 8-bit values; libtiff makes the same guess.
-        const bool eight_bit = std::all_of(map.begin(), map.begin() + long(3 * entries),
-                                           [](uint32_t v) { return v < 256; });
-        palette.assign(256 * 3, 0);
-        for (uint64_t i = 0; i < entries; ++i)
-            for (uint64_t c = 0; c < 3; ++c) {
-                const uint32_t v = map[size_t(c * entries + i)];
-                palette[size_t(i * 3 + c)] = uint8_t(eight_bit ? v : (v >> 8));
-            }
-    }
+    l.compression = compression;
+    l.width = width;
+    l.height = height;
+    l.bps = bps;
+    l.spp = spp;
+    l.photometric = photometric;
+    l.kind = kind;
+    l.planar = planar;
+    l.predict = predictor == 2 && bps == 8;
+    l.reversed = get_value(ifd, TAG_FILL_ORDER, 1) == 2;
+    l.spans = spans;
+    l.dropped = dropped;
+    l.planes = planar ? spp : 1;
+    l.plane_samples = planar ? 1 : spp;
+    l.row_bytes = (uint64_t(width) * l.plane_samples * bps + 7) / 8;
+    l.plane_need = l.row_bytes * height;
+    l.out_need = kind == PageKind::Rgb       ? uint64_t(width) * height * 3
+                 : kind == PageKind::Gray    ? uint64_t(width) * height
+                                             : (uint64_t(width) + 7) / 8 * height;
+    return true;
+}
 
-    // Decoded layout: one buffer of interleaved samples, or one buffer per plane.
-    const uint64_t planes = planar ? spp : 1;
-    const uint64_t plane_samples = planar ? 1 : spp;
-    const uint64_t row_bytes = (uint64_t(width) * plane_samples * bps + 7) / 8;
-    const uint64_t plane_need = row_bytes * height;
-    const uint64_t out_need = kind == PageKind::Rgb       ? uint64_t(width) * height * 3
-                              : kind == PageKind::Gray    ? uint64_t(width) * height
-                                                          : (uint64_t(width) + 7) / 8 * height;
-    add_decoded(decoded_total_, std::max(plane_need * planes, out_need), decoded_limit, page_number);
+// The 256 RGB triplets of a palette page's ColorMap.
+std::vector<uint8_t> Reader::read_palette(const IFD& ifd, uint32_t bps) const {
+    std::vector<uint8_t> palette;
+    const Tag* cm = find(ifd, TAG_COLOR_MAP);
+    const uint64_t entries = uint64_t(1) << bps;
+    if (!cm || cm->count < 3 * entries) fail("TIFF com paleta de cores ausente ou incompleta");
+    const std::vector<uint32_t> map = read_offsets(*cm);
+    if (map.size() < 3 * entries) fail("TIFF com paleta de cores ausente ou incompleta");
+    // 16-bit map entries, though some writers store 8-bit values; libtiff makes the same guess.
+    const bool eight_bit = std::all_of(map.begin(), map.begin() + long(3 * entries),
+                                       [](uint32_t v) { return v < 256; });
+    palette.assign(256 * 3, 0);
+    for (uint64_t i = 0; i < entries; ++i)
+        for (uint64_t c = 0; c < 3; ++c) {
+            const uint32_t v = map[size_t(c * entries + i)];
+            palette[size_t(i * 3 + c)] = uint8_t(eight_bit ? v : (v >> 8));
+        }
+    return palette;
+}
+
+// Every plane's strips decoded, each plane whole, within the file's decoded-size ceiling.
+std::vector<std::vector<uint8_t>> Reader::decode_planes(const IFD& ifd, size_t page_number, const Layout& l) {
+    const uint32_t width = l.width, height = l.height;
+    const uint64_t planes = l.planes, row_bytes = l.row_bytes, plane_need = l.plane_need;
+    const std::vector<Span>& spans = l.spans;
+    add_decoded(decoded_total_, std::max(plane_need * planes, l.out_need), decoded_limit, page_number);
 
     uint32_t rows_per_strip = get_value(ifd, TAG_ROWS_PER_STRIP, height);
     if (rows_per_strip == 0 || rows_per_strip > height) rows_per_strip = height;
     const uint64_t strips_per_plane = (uint64_t(height) + rows_per_strip - 1) / rows_per_strip;
-    if (planar && (dropped || spans.size() < strips_per_plane * planes))
+    if (l.planar && (l.dropped || spans.size() < strips_per_plane * planes))
         fail(incomplete_message(page_number, plane_need * planes,
                                 std::min<uint64_t>(spans.size(), strips_per_plane * planes) *
                                     rows_per_strip * row_bytes));
 
     StripCodec codec;
-    codec.compression = compression;
+    codec.compression = l.compression;
     codec.width = width;
     codec.height = height;
     codec.rows_per_strip = rows_per_strip;
     codec.row_bytes = row_bytes;
-    codec.row_samples = uint64_t(width) * plane_samples;
-    codec.stride = plane_samples;
-    codec.predictor = predictor == 2 && bps == 8;
-    codec.reversed = get_value(ifd, TAG_FILL_ORDER, 1) == 2;
+    codec.row_samples = uint64_t(width) * l.plane_samples;
+    codec.stride = l.plane_samples;
+    codec.predictor = l.predict;
+    codec.reversed = l.reversed;
     codec.two_d = (get_value(ifd, TAG_T4_OPTIONS, 0) & 1) != 0;
     std::vector<std::vector<uint8_t>> decoded(static_cast<size_t>(planes));
     for (uint64_t p = 0; p < planes; ++p) {
         const size_t first = size_t(p * strips_per_plane);
-        const size_t count = planar ? size_t(strips_per_plane) : spans.size();
-        decoded[size_t(p)] = decode_strips(decoders, data, &spans[first], count, codec, plane_need);
+        const size_t count = l.planar ? size_t(strips_per_plane) : spans.size();
+        decoded[size_t(p)] = decode_strips(data, &spans[first], count, codec, plane_need);
         if (decoded[size_t(p)].size() < plane_need) {
             uint64_t got = 0;
             for (const auto& b : decoded) got += b.size();
             fail(incomplete_message(page_number, plane_need * planes, got));
         }
     }
+    return decoded;
+}
 
-    if (keep_stored && spans.size() == 1 && !planar && !codec.reversed && bps == 8 &&
-        decoded[0].size() == plane_need &&
-        ((kind == PageKind::Gray && spp == 1) || (kind == PageKind::Rgb && photometric == PHOTO_RGB && spp == 3))) {
-        const uint8_t* in = data + spans[0].offset;
-        const size_t n = spans[0].length;
-        page.stored_coding = stored_coding(in, n, compression, decoded[0], codec.predictor,
-                                           size_t(codec.row_samples), size_t(codec.stride));
+// With keep_stored: the page's one strip as the file has it, when a PDF filter reads it to
+// exactly the page's samples.
+void Reader::keep_stored_strip(const Layout& l, const std::vector<uint8_t>& plane, Page& page) const {
+    const uint32_t spp = l.spp, bps = l.bps;
+    const PageKind kind = l.kind;
+    if (keep_stored && l.spans.size() == 1 && !l.planar && !l.reversed && bps == 8 &&
+        plane.size() == l.plane_need &&
+        ((kind == PageKind::Gray && spp == 1) || (kind == PageKind::Rgb && l.photometric == PHOTO_RGB && spp == 3))) {
+        const uint8_t* in = data + l.spans[0].offset;
+        const size_t n = l.spans[0].length;
+        page.stored_coding = stored_coding(in, n, l.compression, plane, l.predict,
+                                           size_t(uint64_t(l.width) * l.plane_samples), size_t(l.plane_samples));
         if (page.stored_coding != StoredCoding::None) {
             page.stored.assign(in, in + n);
-            page.stored_predictor = codec.predictor;
-            page.stored_inverted = photometric == PHOTO_WHITE_IS_ZERO;
+            page.stored_predictor = l.predict;
+            page.stored_inverted = l.photometric == PHOTO_WHITE_IS_ZERO;
         }
     }
+}
 
-    page.width = width;
-    page.height = height;
-    page.kind = kind;
-    const double xr = rational(ifd, TAG_X_RESOLUTION), yr = rational(ifd, TAG_Y_RESOLUTION);
-    if (xr > 0 && yr > 0) page.aspect = xr / yr;
-    read_dpi(*this, ifd, xr, yr, page);
-    page.orientation = read_orientation(*this, ifd);
+namespace {
 
+// The decoded planes as the page's pixels: alpha dropped, palette and CMYK made RGB, WhiteIsZero
+// inverted.
+void convert_pixels(const Reader::Layout& l, std::vector<std::vector<uint8_t>>& decoded,
+                    const std::vector<uint8_t>& palette, Page& page) {
+    const uint32_t width = l.width, height = l.height, bps = l.bps, spp = l.spp, photometric = l.photometric;
+    const PageKind kind = l.kind;
+    const bool planar = l.planar;
+    const uint64_t row_bytes = l.row_bytes, out_need = l.out_need;
     const size_t pixels = size_t(uint64_t(width) * height);
     // Sample s of pixel i, whatever the planar configuration.
     auto sample = [&](size_t i, size_t s) -> uint8_t {
@@ -822,6 +844,24 @@ bool Reader::decode_page(const IFD& ifd, size_t page_number, Page& page) {
             for (size_t y = 0; y < height; ++y) page.data[y * stride + stride - 1] &= mask;
         }
     }
+}
+
+}  // namespace
+
+bool Reader::decode_page(const IFD& ifd, size_t page_number, Page& page) {
+    Layout l;
+    if (!check_layout(ifd, page_number, l)) return false;
+    std::vector<uint8_t> palette;  // 256 RGB triplets
+    if (l.photometric == PHOTO_PALETTE) palette = read_palette(ifd, l.bps);
+    std::vector<std::vector<uint8_t>> decoded = decode_planes(ifd, page_number, l);
+    keep_stored_strip(l, decoded[0], page);
+
+    page.width = l.width;
+    page.height = l.height;
+    page.kind = l.kind;
+    read_resolution(ifd, page);
+    page.orientation = read_orientation(ifd);
+    convert_pixels(l, decoded, palette, page);
     return true;
 }
 

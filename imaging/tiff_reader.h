@@ -52,32 +52,10 @@ constexpr uint64_t MAX_DECODED_BYTES = uint64_t(1) << 30;
 // Longest side accepted, in pixels (the PDF page is capped at 200 inches anyway).
 constexpr uint32_t MAX_SIDE = uint32_t(1) << 20;
 
-// The strip decoders the reader calls, each appending one strip's decoded bytes to `out`
-// (`max_out` bounds what LZW and Deflate append; CCITT appends rows x ((width + 7) / 8) bytes).
-// Tests put reference implementations in their place.
-struct StripDecoders {
-    void (*lzw)(const uint8_t* in, size_t length, size_t max_out, std::vector<uint8_t>& out);
-    void (*inflate)(const uint8_t* in, size_t length, size_t max_out, std::vector<uint8_t>& out);
-    void (*group3)(const uint8_t* in, size_t length, int width, int rows, bool two_dimensional,
-                   bool byte_aligned_rows, std::vector<uint8_t>& out);
-    void (*group4)(const uint8_t* in, size_t length, int width, int rows, std::vector<uint8_t>& out);
-};
-// The library's own decoders.
-StripDecoders default_decoders();
-
 class Reader {
 public:
-    struct Tag {
-        uint16_t tag = 0;
-        uint16_t type = 0;
-        uint32_t count = 0;
-        uint32_t value = 0;
-        uint64_t value_pos = 0;
-    };
-    struct IFD {
-        std::vector<Tag> tags;
-        uint32_t next = 0;
-    };
+    // `decoded_limit`: ceiling on the decoded pages of one file (fuzzing and tests lower it).
+    explicit Reader(uint64_t decoded_limit = MAX_DECODED_BYTES) : decoded_limit(decoded_limit) {}
 
     // Every page of the file at once.
     std::vector<Page> read(const uint8_t* data, size_t size);
@@ -96,46 +74,60 @@ public:
     // Pages keep their stored strip when a PDF filter can read it (Page::stored); off by default.
     bool keep_stored = false;
 
-    IFD read_ifd(uint32_t offset) const;
-    uint32_t get_value(const IFD& ifd, uint16_t tag, uint32_t def) const;
-    std::vector<uint32_t> read_offsets(const Tag& tag) const;
-    std::vector<std::vector<uint8_t>> read_strip_list(const IFD& ifd, uint16_t offsets_tag,
-                                                      uint16_t counts_tag) const;
-    uint32_t u32(uint64_t pos) const;
-    uint16_t u16(uint64_t pos) const;  // 0 when pos + 2 > size
-    uint64_t u64(uint64_t pos) const;  // 0 when pos + 8 > size
+    // A directory entry, its values where the file keeps them.
+    struct Tag {
+        uint16_t tag = 0;
+        uint16_t type = 0;
+        uint32_t count = 0;
+        uint32_t value = 0;
+        uint64_t value_pos = 0;
+    };
+    struct IFD {
+        std::vector<Tag> tags;
+        uint32_t next = 0;
+    };
+    // One strip's bytes inside the file.
+    struct Span {
+        size_t offset = 0;
+        size_t length = 0;
+    };
+    // What a pixel page's directory says it is, once checked (decode_page).
+    struct Layout;
 
+private:
     const uint8_t* data = nullptr;
     size_t size = 0;
     bool little_endian = true;
     // A real BigTIFF (magic 43, 8-byte offsets, 20-byte entries). A magic-43 file laid out like a
     // classic TIFF is read with the classic layout.
     bool big_tiff = false;
-    // Ceiling on the decoded pages of one file; tests and fuzzing lower it.
-    uint64_t decoded_limit = MAX_DECODED_BYTES;
-    StripDecoders decoders = default_decoders();
-
-    // One strip's bytes inside the file.
-    struct Span {
-        size_t offset = 0;
-        size_t length = 0;
-    };
-
-private:
+    uint64_t decoded_limit;
     // Directory offset of each page, in chain order (a looping chain repeats its directories).
     std::vector<uint32_t> page_dirs_;
     uint64_t decoded_total_ = 0;
 
-    std::vector<Span> strip_spans(const IFD& ifd, uint16_t offsets_tag, uint16_t counts_tag,
-                                  bool* dropped) const;
+    uint32_t u32(uint64_t pos) const;  // 0 when pos + 4 > size
+    uint16_t u16(uint64_t pos) const;  // 0 when pos + 2 > size
+    uint64_t u64(uint64_t pos) const;  // 0 when pos + 8 > size
+    IFD read_ifd(uint32_t offset) const;
     uint32_t next_ifd_offset(uint32_t offset) const;
     const Tag* find(const IFD& ifd, uint16_t tag) const;
     uint64_t values_start(const Tag& t) const;
     uint32_t element(const Tag& t, uint64_t start, uint64_t i) const;
+    uint32_t get_value(const IFD& ifd, uint16_t tag, uint32_t def) const;
+    std::vector<uint32_t> read_offsets(const Tag& tag) const;
+    std::vector<Span> strip_spans(const IFD& ifd, uint16_t offsets_tag, uint16_t counts_tag,
+                                  bool* dropped) const;
     double rational(const IFD& ifd, uint16_t tag) const;
+    uint16_t read_orientation(const IFD& ifd) const;
+    void read_resolution(const IFD& ifd, Page& page) const;
     bool gives_page(const IFD& ifd) const;
-    bool decode_page(const IFD& ifd, size_t page_number, Page& page);
     bool decode_jpeg_page(const IFD& ifd, size_t page_number, Page& page);
+    bool decode_page(const IFD& ifd, size_t page_number, Page& page);
+    bool check_layout(const IFD& ifd, size_t page_number, Layout& l) const;
+    std::vector<uint8_t> read_palette(const IFD& ifd, uint32_t bps) const;
+    std::vector<std::vector<uint8_t>> decode_planes(const IFD& ifd, size_t page_number, const Layout& l);
+    void keep_stored_strip(const Layout& l, const std::vector<uint8_t>& plane, Page& page) const;
 };
 
 namespace detail {

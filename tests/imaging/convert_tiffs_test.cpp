@@ -4,6 +4,7 @@
 #include <chrono>
 #include <filesystem>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -14,15 +15,17 @@
 
 using testing_support::TempDir;
 using testing_support::write_bytes;
+using fileutils::join;
+using Lines = std::vector<std::string>;
 
 namespace {
 
-std::vector<uint8_t> small_tiff() {
-    return tiff_builder::Builder().build({{tiff_builder::image(4, 2, 8, 1, 1), {{0, 50, 100, 150, 200, 250, 255, 0}}}});
+std::vector<uint8_t> small_tiff(uint32_t width = 4) {
+    return tiff_builder::Builder().build({{tiff_builder::image(width, 2, 8, 1, 1), {std::vector<uint8_t>(width * 2, 50)}}});
 }
 
 struct Recorder {
-    std::vector<std::string> log, status, files;
+    Lines log, status, files;
     std::vector<std::pair<size_t, size_t>> progress;
 
     dorvane::ConvertCallbacks callbacks() {
@@ -35,125 +38,95 @@ struct Recorder {
     }
 };
 
-std::string sub(const std::string& dir, const std::string& name) { return fileutils::join(dir, name); }
-
 }  // namespace
 
 TEST(ConvertTiffs, OutputNames) {
-    const std::pair<const char*, const char*> rows[] = {
-        {"C:\\scans\\scan.final.tif", "scan.final.pdf"},
-        {"/home/x/fax.TIFF", "fax.pdf"},
-        {"dir\\sub/page.tif", "page.pdf"},
-        {"noext", "noext.pdf"},
-        {".tif", ".pdf"},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.first);
-        EXPECT_EQ(dorvane::converted_pdf_name(row.first), row.second);
-    }
+    for (const auto& [in, out] : {std::pair{"C:\\scans\\scan.final.tif", "scan.final.pdf"}, {"/home/x/fax.TIFF", "fax.pdf"},
+                                  {"dir\\sub/page.tif", "page.pdf"}, {"noext", "noext.pdf"}, {".tif", ".pdf"}})
+        EXPECT_EQ(dorvane::converted_pdf_name(in), out) << in;
 }
 
-TEST(ConvertTiffs, FirstRunConvertsRefusesAndReports) {
+TEST(ConvertTiffs, ConvertsRefusesReportsAndReuses) {
     TempDir dir;
-    const std::string root = dir.path();
-    write_bytes(sub(root, "a.tif"), small_tiff());
-    write_bytes(sub(root, "broken.tif"), {'I', 'I', 42, 0, 0, 0, 0, 0});
-    testing_support::write_text(sub(root, "report.tif"), "%PDF-1.4\n");
-    ASSERT_TRUE(fileutils::create_directory(sub(root, "sub")));
-    write_bytes(sub(sub(root, "sub"), "b.tiff"), small_tiff());
-    ASSERT_TRUE(fileutils::create_directory(sub(root, "dorvane_results")));
-    write_bytes(sub(sub(root, "dorvane_results"), "hidden.tif"), small_tiff());
+    const std::string root = dir.path(), conv = join(root, "dorvane_converted");
+    write_bytes(join(root, "a.tif"), small_tiff());
+    write_bytes(join(root, "broken.tif"), {'I', 'I', 42, 0, 0, 0, 0, 0});
+    testing_support::write_text(join(root, "report.tif"), "%PDF-1.4\n");
+    ASSERT_TRUE(fileutils::create_directory(join(root, "sub")));
+    write_bytes(join(join(root, "sub"), "b.tiff"), small_tiff());
+    ASSERT_TRUE(fileutils::create_directory(join(root, "dorvane_results")));
+    write_bytes(join(join(root, "dorvane_results"), "hidden.tif"), small_tiff());
 
-    const std::vector<std::string> tiffs = dorvane::find_tiffs(root);
+    const Lines tiffs = dorvane::find_tiffs(root);
     ASSERT_EQ(tiffs.size(), 4u);
     Recorder rec;
     const dorvane::ConvertSummary s = dorvane::convert_tiffs(tiffs, root, rec.callbacks());
-    EXPECT_EQ(s.converted, 2);
-    EXPECT_EQ(s.already_converted, 0);
-    EXPECT_EQ(s.not_tiff, 1);
-    EXPECT_EQ(s.failed, 1);
-    EXPECT_EQ(rec.log, (std::vector<std::string>{
-                           "[OK] a.tif → a.pdf",
-                           "[ERRO] broken.tif — No readable pages in TIFF",
-                           "[PULADO] report.tif — na verdade é PDF, não TIFF.",
-                           "[OK] b.tiff → b.pdf",
-                       }));
-    EXPECT_EQ(rec.status, (std::vector<std::string>{"Convertendo 1/4: a.tif", "Convertendo 2/4: broken.tif",
-                                                    "Convertendo 4/4: b.tiff"}));
+    EXPECT_EQ(std::vector<int>({s.converted, s.already_converted, s.not_tiff, s.failed}), std::vector<int>({2, 0, 1, 1}));
+    EXPECT_EQ(rec.log, (Lines{"[OK] a.tif → a.pdf", "[ERRO] broken.tif — No readable pages in TIFF",
+                              "[PULADO] report.tif — na verdade é PDF, não TIFF.", "[OK] b.tiff → b.pdf"}));
+    EXPECT_EQ(rec.status, (Lines{"Convertendo 1/4: a.tif", "Convertendo 2/4: broken.tif", "Convertendo 4/4: b.tiff"}));
     EXPECT_EQ(rec.progress, (std::vector<std::pair<size_t, size_t>>{{0, 4}, {1, 4}, {2, 4}, {3, 4}, {4, 4}}));
-    const std::string conv = sub(root, "dorvane_converted");
-    EXPECT_EQ(rec.files, (std::vector<std::string>{sub(conv, "a.pdf"), sub(conv, "b.pdf")}));
+    EXPECT_EQ(rec.files, (Lines{join(conv, "a.pdf"), join(conv, "b.pdf")}));
     EXPECT_EQ(dorvane::convert_summary_lines(s, 2),
-              (std::vector<std::string>{"1 arquivo(s) não eram TIFF.", "[AVISO] 1 falha(s) na conversão.",
-                                        "[FIM] 2 convertido(s) — 2 arquivo(s) prontos para envio."}));
+              (Lines{"1 arquivo(s) não eram TIFF.", "[AVISO] 1 falha(s) na conversão.",
+                     "[FIM] 2 convertido(s) — 2 arquivo(s) prontos para envio."}));
     EXPECT_EQ(dorvane::convert_finished_status(7), "7 arquivo(s) pronto(s)");
     EXPECT_EQ(dorvane::convert_start_line(4), "Convertendo 4 TIFF(s) para PDF...");
     EXPECT_EQ(dorvane::no_tiff_message(root), "Nenhum arquivo TIFF encontrado em:\n" + root);
 
     // A second run reuses both PDFs; an emptied PDF is converted again.
-    testing_support::write_text(sub(conv, "b.pdf"), "");
+    testing_support::write_text(join(conv, "b.pdf"), "");
     Recorder again;
     const dorvane::ConvertSummary s2 = dorvane::convert_tiffs(tiffs, root, again.callbacks());
-    EXPECT_EQ(s2.converted, 1);
-    EXPECT_EQ(s2.already_converted, 1);
+    EXPECT_EQ(std::make_pair(s2.converted, s2.already_converted), std::make_pair(1, 1));
     EXPECT_EQ(again.log.back(), "[OK] b.tiff → b.pdf");
     Recorder third;
     const dorvane::ConvertSummary s3 = dorvane::convert_tiffs(tiffs, root, third.callbacks());
-    EXPECT_EQ(s3.converted, 0);
-    EXPECT_EQ(s3.already_converted, 2);
+    EXPECT_EQ(std::make_pair(s3.converted, s3.already_converted), std::make_pair(0, 2));
     EXPECT_EQ(third.files.size(), 2u);
-    EXPECT_EQ(dorvane::convert_summary_lines(s3, 5).front(), "2 já convertido(s) anteriormente.");
-    EXPECT_EQ(dorvane::convert_summary_lines(s3, 5).back(), "[FIM] 0 convertido(s) — 5 arquivo(s) prontos para envio.");
-}
+    EXPECT_EQ(dorvane::convert_summary_lines(s3, 5),
+              (Lines{"2 já convertido(s) anteriormente.", "1 arquivo(s) não eram TIFF.", "[AVISO] 1 falha(s) na conversão.",
+                     "[FIM] 0 convertido(s) — 5 arquivo(s) prontos para envio."}));
 
-TEST(ConvertTiffs, SameOutputNameIsConvertedOnce) {
-    TempDir dir;
-    write_bytes(dir.file("scan.tif"), small_tiff());
-    write_bytes(dir.file("scan.tiff"), small_tiff());
-    Recorder rec;
-    const auto s = dorvane::convert_tiffs(dorvane::find_tiffs(dir.path()), dir.path(), rec.callbacks());
-    EXPECT_EQ(s.converted, 1);
-    EXPECT_EQ(s.already_converted, 1);
-    EXPECT_EQ(rec.files.size(), 2u);
+    // scan.tif and scan.tiff share their output: converted once.
+    TempDir twins;
+    write_bytes(twins.file("scan.tif"), small_tiff());
+    write_bytes(twins.file("scan.tiff"), small_tiff());
+    Recorder rec2;
+    const auto s4 = dorvane::convert_tiffs(dorvane::find_tiffs(twins.path()), twins.path(), rec2.callbacks());
+    EXPECT_EQ(std::make_pair(s4.converted, s4.already_converted), std::make_pair(1, 1));
+    EXPECT_EQ(rec2.files.size(), 2u);
 }
 
 // A TIFF scanned again after its conversion is converted again; an untouched one is reused.
 TEST(ConvertTiffs, TiffNewerThanItsPdfIsConvertedAgain) {
     TempDir dir;
     write_bytes(dir.file("a.tif"), small_tiff());
-    const std::string pdf = sub(sub(dir.path(), "dorvane_converted"), "a.pdf");
+    const std::string pdf = join(join(dir.path(), "dorvane_converted"), "a.pdf");
     ASSERT_EQ(dorvane::convert_tiffs({dir.file("a.tif")}, dir.path(), {}).converted, 1);
     const auto old_pdf = testing_support::read_bytes(pdf);
     ASSERT_EQ(dorvane::convert_tiffs({dir.file("a.tif")}, dir.path(), {}).already_converted, 1);
 
-    write_bytes(dir.file("a.tif"), tiff_builder::Builder().build({{tiff_builder::image(8, 1, 1, 1, 0), {{0x5A}}}}));
+    write_bytes(dir.file("a.tif"), small_tiff(8));
     namespace fs = std::filesystem;
     fs::last_write_time(fs::u8path(pdf), fs::last_write_time(fs::u8path(dir.file("a.tif"))) - std::chrono::hours(1));
     Recorder rec;
-    const auto s = dorvane::convert_tiffs({dir.file("a.tif")}, dir.path(), rec.callbacks());
-    EXPECT_EQ(s.converted, 1);
-    EXPECT_EQ(s.already_converted, 0);
-    EXPECT_EQ(rec.files, std::vector<std::string>{pdf});
+    EXPECT_EQ(dorvane::convert_tiffs({dir.file("a.tif")}, dir.path(), rec.callbacks()).converted, 1);
+    EXPECT_EQ(rec.files, Lines{pdf});
     EXPECT_NE(testing_support::read_bytes(pdf), old_pdf);
 }
 
-TEST(ConvertTiffs, OutputFolderThatCannotBeCreatedFailsEachFile) {
-    TempDir dir;
+TEST(ConvertTiffs, EachFailureIsLoggedAndNoFileAdded) {
+    TempDir dir, other;
     write_bytes(dir.file("a.tif"), small_tiff());
     testing_support::write_text(dir.file("dorvane_converted"), "a file in the way");
-    Recorder rec;
-    const auto s = dorvane::convert_tiffs({dir.file("a.tif")}, dir.path(), rec.callbacks());
-    EXPECT_EQ(s.failed, 1);
-    EXPECT_EQ(rec.log, (std::vector<std::string>{"[ERRO] a.tif — Failed to write PDF"}));
-    EXPECT_TRUE(rec.files.empty());
-}
-
-TEST(ConvertTiffs, UnreadableFileIsTreatedAsTiff) {
-    TempDir dir;
-    const std::string missing = dir.file("gone.tif");
-    Recorder rec;
-    const auto s = dorvane::convert_tiffs({missing}, dir.path(), {});
-    EXPECT_EQ(s.failed, 1);
-    dorvane::convert_tiffs({missing}, dir.path(), rec.callbacks());
-    EXPECT_EQ(rec.log, (std::vector<std::string>{"[ERRO] gone.tif — Não foi possível ler o arquivo: " + missing}));
+    const std::string missing = other.file("gone.tif");  // unreadable: taken for a TIFF
+    for (const auto& [folder, tiff, line] : {std::tuple{dir.path(), dir.file("a.tif"), std::string("[ERRO] a.tif — Failed to write PDF")},
+                                             {other.path(), missing, "[ERRO] gone.tif — Não foi possível ler o arquivo: " + missing}}) {
+        Recorder rec;
+        EXPECT_EQ(dorvane::convert_tiffs({tiff}, folder, rec.callbacks()).failed, 1);
+        EXPECT_EQ(rec.log, Lines{line});
+        EXPECT_TRUE(rec.files.empty());
+        EXPECT_EQ(dorvane::convert_tiffs({tiff}, folder, {}).failed, 1);  // without callbacks
+    }
 }
