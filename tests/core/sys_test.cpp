@@ -2,32 +2,18 @@
 
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <cerrno>
 #include <string>
 #include <vector>
 
 namespace {
 
-TEST(Sys, TickCountAdvancesAcrossSleep) {
+TEST(Sys, ClockSleepAndLocalTime) {
     const uint64_t before = sys::tick_count_ms();
     sys::sleep_ms(50);
-    const uint64_t after = sys::tick_count_ms();
-    // Only a lower bound: a loaded machine may sleep much longer. Tick granularity on Windows is
-    // up to ~16 ms, hence the slack.
-    EXPECT_GE(after - before, 30u);
-    sys::sleep_ms(0);
     sys::sleep_ms(-5);  // no wait, no hang
-    EXPECT_GE(sys::tick_count_ms(), after);
-}
-
-TEST(Sys, LocalTimeFormats) {
-    const std::string clock = sys::local_time("%H:%M:%S");
-    ASSERT_EQ(clock.size(), 8u);
-    for (size_t i : {0u, 1u, 3u, 4u, 6u, 7u}) EXPECT_TRUE(std::isdigit(static_cast<unsigned char>(clock[i])));
-    EXPECT_EQ(clock[2], ':');
+    EXPECT_GE(sys::tick_count_ms() - before, 30u);  // Windows ticks are up to ~16 ms apart
     EXPECT_EQ(sys::local_time("%Y%m%d_%H%M%S").size(), 15u);
-    EXPECT_EQ(sys::local_time(""), "");
     // Longer than the 32-byte buffer: strftime gives nothing rather than a cut text.
     EXPECT_EQ(sys::local_time("%Y-%m-%d %H:%M:%S %Y-%m-%d %H:%M:%S"), "");
 }
@@ -39,12 +25,9 @@ TEST(Sys, LargeBufferHintKeepsContentsAndErrno) {
     for (size_t i = 0; i < buf.size(); i += 4093) buf[i] = uint8_t(i);
     errno = ENOENT;
     sys::advise_large_buffer(buf.data() + 1, buf.size() - 1);
-    sys::advise_large_buffer(buf.data(), 100);
     sys::advise_large_buffer(nullptr, 0);
     EXPECT_EQ(errno, ENOENT);
     for (size_t i = 0; i < buf.size(); i += 4093) ASSERT_EQ(buf[i], uint8_t(i)) << i;
-    buf[buf.size() - 1] = 7;
-    EXPECT_EQ(buf.back(), 7);
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 // Shared ground for the batch engine tests: a loopback service that accepts submissions, a temp
-// folder for documents and results, and callbacks that record everything the engine reports.
+// folder, callbacks that record what the engine reports, and a wait that records instead of sleeping.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -7,7 +7,6 @@
 #include <atomic>
 #include <mutex>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "service/api_client.h"
@@ -25,20 +24,34 @@ using testing_support::HttpReply;
 using testing_support::HttpRequest;
 using testing_support::json_reply;
 
-// What the engine reported, guarded because cancellation tests run the engine on a second thread.
-struct Recorder {
-    std::mutex mutex;
-    std::vector<std::string> logs;
-    std::vector<std::string> statuses;
-    std::vector<std::pair<int, int>> progress;
-    std::vector<UploadOutcome> done;
+// Result, status, attempts and error of an outcome, to compare at once.
+inline std::string brief(const UploadOutcome& o) {
+    static const char* const kinds[] = {"ok", "falhou", "pulado"};
+    return std::string(kinds[static_cast<int>(o.result)]) + " " + o.status + " " + std::to_string(o.attempts) + " " + o.error;
+}
 
+class EngineTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        client.set_credentials(server.url(), "chave-teste");
+        server.handle("POST", "/api/operations", [this](const HttpRequest&) {
+            return json_reply(200, "{\"taskId\":\"t-" + std::to_string(++accepted) + "\",\"status\":\"pending\"}");
+        });
+    }
+    // The product's defaults, except the pause between files, and waits that only record.
+    BatchUploader::Options options() {
+        BatchUploader::Options o;
+        o.operation_code = "ocr";
+        o.results_dir = dir.path();
+        o.delay_between_files_ms = 0;
+        o.wait = [this](int ms, const std::atomic<bool>&) { add(waits, ms); };
+        return o;
+    }
     BatchCallbacks callbacks() {
         BatchCallbacks c;
         c.log = [this](const std::string& s) { add(logs, s); };
         c.status = [this](const std::string& s) { add(statuses, s); };
-        c.progress = [this](int d, int t) { add(progress, std::make_pair(d, t)); };
-        c.file_done = [this](const UploadOutcome& o) { add(done, o); };
+        c.progress = [this](int d, int t) { add(progress, std::to_string(d) + "/" + std::to_string(t)); };
         return c;
     }
     template <class T>
@@ -46,58 +59,24 @@ struct Recorder {
         std::lock_guard<std::mutex> lock(mutex);
         list.push_back(item);
     }
-    std::vector<std::string> log_copy() {
-        std::lock_guard<std::mutex> lock(mutex);
-        return logs;
-    }
-    bool logged_prefix(const std::string& prefix) {
-        for (const auto& l : log_copy()) {
-            if (l.compare(0, prefix.size(), prefix) == 0) return true;
-        }
-        return false;
-    }
-};
-
-class EngineTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        client.set_credentials(server.url(), "chave-teste");
-        server.handle("POST", "/api/operations", [this](const HttpRequest&) {
-            const int n = ++accepted;
-            return json_reply(200, "{\"taskId\":\"t-" + std::to_string(n) + "\",\"status\":\"pending\"}");
-        });
-    }
-
-    // Defaults of the product except what makes tests slow or leaves files behind.
-    BatchUploader::Options options() const {
-        BatchUploader::Options o;
-        o.operation_code = "ocr";
-        o.results_dir = dir.path();
-        o.delay_between_files_ms = 0;
-        o.backoff_ms = {10, 20, 30};
-        return o;
-    }
-
     std::string make_file(const std::string& name, size_t size, char fill = 'x') {
-        const std::string path = dir.file(name);
-        testing_support::write_bytes(path, std::vector<uint8_t>(size, static_cast<uint8_t>(fill)));
-        return path;
+        testing_support::write_text(dir.file(name), std::string(size, fill));
+        return dir.file(name);
     }
-
-    std::vector<HttpRequest> submissions() const {
-        std::vector<HttpRequest> out;
-        for (auto& r : server.requests()) {
-            if (r.method == "POST") out.push_back(r);
-        }
-        return out;
+    size_t posts() const {
+        size_t n = 0;
+        for (const auto& r : server.requests()) n += r.method == "POST";
+        return n;
     }
 
     testing_support::TestServer server;
     testing_support::TempDir dir;
     dorvane::ApiClient client;
     BatchUploader uploader{&client};
-    Recorder rec;
     std::atomic<int> accepted{0};
+    std::mutex mutex;
+    std::vector<std::string> logs, statuses, progress;
+    std::vector<int> waits;
 };
 
 }  // namespace batch_test

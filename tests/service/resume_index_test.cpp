@@ -12,7 +12,6 @@
 
 namespace {
 
-using testing_support::TempDir;
 using testing_support::write_text;
 
 std::string record(const std::string& op, const std::string& content, const std::string& task, bool success = true) {
@@ -22,82 +21,48 @@ std::string record(const std::string& op, const std::string& content, const std:
            "\",\"sentAt\":\"2024-01-31T14:25:01\"}\n";
 }
 
-struct IndexCase {
-    const char* label;
-    std::string text;
-    size_t indexed;
-};
-
-TEST(ResumeIndex, ReadsWholeRecordsOnly) {
+TEST(ResumeIndex, ReadsWholeSuccessfulRecordsOnly) {
     const std::string a = record("ocr", "conteúdo A", "t-a");
     const std::string b = record("ocr", "conteúdo B", "t-b");
-    const IndexCase cases[] = {
-        {"cut in the middle of the last line", a + b.substr(0, b.size() / 2), 1},
-        {"cut just before the closing brace", a + b.substr(0, b.size() - 2), 1},
-        {"record from before fingerprints",
-         "{\"attempts\":1,\"file\":\"a.pdf\",\"status\":\"pending\",\"success\":true,\"taskId\":\"t-old\"}\n" + a, 1},
-        {"failed upload", record("ocr", "x", "t-x", false), 0},
-        {"no task id", record("ocr", "x", ""), 0},
-        {"line feeds only, CR LF, blank lines", "\n\r\n" + a + "\r\n\n" + b, 2},
-        {"not JSON at all", std::string("\x00\xff{\"success\":true,\"sha256\":[", 28), 0},
+    const std::pair<std::string, size_t> cases[] = {
+        {a + b.substr(0, b.size() / 2), 1},  // cut in the middle of the last line
+        {a + b.substr(0, b.size() - 2), 1},  // cut just before the closing brace
+        {"{\"attempts\":1,\"file\":\"a.pdf\",\"status\":\"pending\",\"success\":true,\"taskId\":\"t-old\"}\n" + a, 1},
+        {record("ocr", "x", "t-x", false), 0},
+        {record("ocr", "x", ""), 0},
+        {"\n\r\n" + a + "\r\n\n" + b, 2},
+        {std::string("\x00\xff{\"success\":true,\"sha256\":[", 28), 0},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.label);
         dorvane::ResumeIndex index;
-        index.add_text(c.text);
-        EXPECT_EQ(index.size(), c.indexed);
+        index.add_text(c.first);
+        EXPECT_EQ(index.size(), c.second) << c.first;
     }
 }
 
-TEST(ResumeIndex, MatchesOperationSizeAndDigestTogether) {
-    dorvane::ResumeIndex index;
-    index.add_text(record("ocr", "abc", "t-1"));
-    const dorvane::EarlierSend* hit = index.find("ocr", 3, sha256::hex("abc"));
-    ASSERT_NE(hit, nullptr);
-    EXPECT_EQ(hit->task_id, "t-1");
-    EXPECT_EQ(hit->sent_at, "2024-01-31T14:25:01");
-    EXPECT_EQ(index.find("classify", 3, sha256::hex("abc")), nullptr);
-    EXPECT_EQ(index.find("ocr", 3, sha256::hex("abd")), nullptr);
-    EXPECT_TRUE(index.knows_size("ocr", 3));
-    EXPECT_FALSE(index.knows_size("ocr", 4));
-}
-
-// A thousand results files (months of batches) are all read, and only those files: the JSON twin
-// and other names in the folder are not results logs.
-TEST(ResumeIndex, ReadsEveryResultsFileOfTheFolder) {
-    TempDir dir;
+// Every results file of the folder is read, and only those: the JSON twin and other names in the
+// folder are not results logs; a file of a sent one's size with other bytes was not sent.
+TEST(ResumeIndex, FindsWhatTheResultsFolderSaysWasSent) {
+    testing_support::TempDir dir;
     const std::string folder = dorvane::results_folder_for(dir.path());
     ASSERT_TRUE(fileutils::create_directory(folder));
     std::vector<std::string> docs;
-    for (int i = 0; i < 1000; ++i) {
-        const std::string content = "documento " + std::to_string(i);
-        char name[64];
-        std::snprintf(name, sizeof name, "resultados_2024%04d_120000.jsonl", i);
-        write_text(fileutils::join(folder, name), record("ocr", content, "t-" + std::to_string(i)));
-        if (i % 100 == 7) {
-            docs.push_back(dir.file("doc" + std::to_string(i) + ".pdf"));
-            write_text(docs.back(), content);
-        }
+    for (int i = 0; i < 40; ++i) {
+        write_text(fileutils::join(folder, "resultados_2024" + std::to_string(1000 + i) + "_120000.jsonl"),
+                   record("ocr", "documento " + std::to_string(i), "t-" + std::to_string(i)));
     }
-    write_text(fileutils::join(folder, "resultados_20240001_120000.json"), record("ocr", "documento 5", "t-json"));
-    write_text(fileutils::join(folder, "outro.jsonl"), record("ocr", "documento 5", "t-other"));
-    docs.push_back(dir.file("doc5.pdf"));
-    write_text(docs.back(), "documento 5");
-    docs.push_back(dir.file("changed.pdf"));
-    write_text(docs.back(), "documento x");  // the size of sent ones, other bytes
+    write_text(fileutils::join(folder, "resultados_20240001_120000.json"), record("ocr", "json twin", "t-json"));
+    write_text(fileutils::join(folder, "outro.jsonl"), record("ocr", "json twin", "t-other"));
+    for (const char* content : {"documento 7", "documento 17", "documento 27", "documento 37", "json twin", "documento x"}) {
+        docs.push_back(dir.file(std::string(content) + ".pdf"));
+        write_text(docs.back(), content);
+    }
 
     const auto found = dorvane::find_already_sent(docs, "ocr", dir.path(), 52428800);
-    EXPECT_EQ(found.size(), 11u);
-    EXPECT_EQ(found.count(docs.back()), 0u);
-    ASSERT_EQ(found.count(dir.file("doc5.pdf")), 1u);
-    EXPECT_EQ(found.at(dir.file("doc5.pdf")).task_id, "t-5");
-    EXPECT_EQ(found.at(dir.file("doc107.pdf")).task_id, "t-107");
+    EXPECT_EQ(found.size(), 4u);
+    ASSERT_EQ(found.count(dir.file("documento 17.pdf")), 1u);
+    EXPECT_EQ(found.at(dir.file("documento 17.pdf")).task_id, "t-17");
     EXPECT_TRUE(dorvane::find_already_sent(docs, "classify", dir.path(), 52428800).empty());
-}
-
-TEST(ResumeIndex, DisplayTimeIsDayMonthYear) {
-    EXPECT_EQ(dorvane::display_time("2024-01-31T14:25:01"), "31/01/2024 14:25:01");
-    EXPECT_EQ(dorvane::display_time("ontem"), "ontem");
 }
 
 }  // namespace
