@@ -31,7 +31,11 @@ RunResult run_program(const std::vector<std::string>& argv, const std::map<std::
                       int timeout_seconds = 120, const std::function<bool(int pid)>& on_tick = nullptr,
                       const std::string& stdin_path = {});
 
-#ifndef _WIN32
+#ifdef _WIN32
+// The same with the command line given whole, exactly as the program is to see it (an NSIS
+// uninstaller's "_?=FOLDER" must stay unquoted, blanks and all).
+RunResult run_command_line(const std::string& command_line, int timeout_seconds = 120);
+#else
 // dorvane-demo-service on 127.0.0.1, a free port, until destruction (SIGTERM, then SIGKILL).
 // Throws std::runtime_error when it does not announce itself within a few seconds.
 class DemoService {

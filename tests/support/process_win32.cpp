@@ -72,18 +72,8 @@ std::string take_text(const std::wstring& path) {
     return std::string(bytes.begin(), bytes.end());
 }
 
-}  // namespace
-
-std::string bin_path(const std::string& name) {
-    wchar_t self[MAX_PATH * 4] = {};
-    const std::wstring path(self, GetModuleFileNameW(nullptr, self, static_cast<DWORD>(std::size(self))));
-    return text::to_utf8(path.substr(0, path.find_last_of(L"\\/") + 1)) + name;
-}
-
-RunResult run_program(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
-                      int timeout_seconds, const std::function<bool(int pid)>& on_tick, const std::string& stdin_path) {
-    std::wstring command;
-    for (const auto& a : argv) command += (command.empty() ? L"" : L" ") + quoted(text::to_wide(a));
+RunResult run_line(std::wstring command, const std::map<std::string, std::string>& env, int timeout_seconds,
+                   const std::function<bool(int pid)>& on_tick, const std::string& stdin_path) {
     std::wstring block = environment_block(env);
     const std::wstring out_path = temp_file(), err_path = temp_file();
     STARTUPINFOW si{};
@@ -116,6 +106,25 @@ RunResult run_program(const std::vector<std::string>& argv, const std::map<std::
     result.out = take_text(out_path);
     result.err = take_text(err_path);
     return result;
+}
+
+}  // namespace
+
+std::string bin_path(const std::string& name) {
+    wchar_t self[MAX_PATH * 4] = {};
+    const std::wstring path(self, GetModuleFileNameW(nullptr, self, static_cast<DWORD>(std::size(self))));
+    return text::to_utf8(path.substr(0, path.find_last_of(L"\\/") + 1)) + name;
+}
+
+RunResult run_program(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
+                      int timeout_seconds, const std::function<bool(int pid)>& on_tick, const std::string& stdin_path) {
+    std::wstring command;
+    for (const auto& a : argv) command += (command.empty() ? L"" : L" ") + quoted(text::to_wide(a));
+    return run_line(command, env, timeout_seconds, on_tick, stdin_path);
+}
+
+RunResult run_command_line(const std::string& command_line, int timeout_seconds) {
+    return run_line(text::to_wide(command_line), {}, timeout_seconds, nullptr, {});
 }
 
 }  // namespace testing_support
