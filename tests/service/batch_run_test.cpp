@@ -89,6 +89,7 @@ TEST_F(BatchRunTest, UnwritableResultsFolderWarnsOrRefuses) {
         const size_t before = posts();
         const auto s = u.run(make_files(2), o, callbacks());
         EXPECT_FALSE(s.results_saved);
+        EXPECT_EQ(dorvane::results_closing_line(s), "[AVISO] Nenhum arquivo de resultados foi salvo.");
         EXPECT_FALSE(s.results_error.empty());
         EXPECT_EQ(s.refused, required);
         EXPECT_EQ(posts() - before, required ? 0u : 2u);
