@@ -107,6 +107,7 @@ TEST_F(SendTest, ExitStatusesAndTheirTexts) {
         {{"--key-file", "EMPTY", "--yes", "A"}, 64, "não foi possível ler a API Key de ", 0},
         {{"--results-dir", "BLOCKER", "--yes", "A"}, 2, "[ERRO] Não foi possível criar o arquivo de resultados em ", 0},
         {{"--key", "revogada", "--yes", "A", "A2"}, 2, "\nEnvio interrompido.\n\nAPI Key inválida ou desativada — verifique a chave.\n", 1},
+        {{"--key", "revogada", "--quiet", "--yes", "A"}, 2, "] [PARADA] API Key inválida ou desativada", 1},  // why it stopped, even quiet
         {{"--yes", "A", "EMPTY"}, 1, "] [PULADO] vazio.pdf — arquivo vazio ou inacessível\n", 1},
     };
     const std::map<std::string, std::string> files = {
