@@ -172,6 +172,16 @@ std::string ExchangeBounds::deadline_text() const {
     return "Exchange timed out (more than " + std::to_string(bound_seconds_) + " s)";
 }
 
+Response Client::request(const std::string& method, const std::string& url,
+                         const std::map<std::string, std::string>& headers,
+                         const std::vector<uint8_t>& body, int timeout_seconds) {
+    const ExchangeBounds bounds(timeout_seconds);
+    Response response;
+    response.error = refusal_before_send(session_, headers);
+    if (!response.error.empty()) return response;
+    return exchange(method, parse_url(url), url, headers, body, timeout_seconds, bounds);
+}
+
 std::string no_answer_text(Backend backend, const char* step, long code, const std::string& certificate_detail,
                            const std::string& host, const std::string& proxy) {
     if (is_certificate_failure(backend, code)) return certificate_failure_text(certificate_detail, host, code);

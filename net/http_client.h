@@ -141,6 +141,11 @@ public:
                             const std::map<std::string, std::string>& fields, int timeout_seconds);
 
 private:
+    // The platform's half of request(): the checks every exchange starts with are done.
+    Response exchange(const std::string& method, const ParsedUrl& parsed, const std::string& url,
+                      const std::map<std::string, std::string>& headers, const std::vector<uint8_t>& body,
+                      int timeout_seconds, const ExchangeBounds& bounds);
+
     void* session_ = nullptr;  // HINTERNET on Windows, a marker elsewhere
     std::shared_ptr<const ProxySetup> proxy_;  // Windows only; libcurl reads the environment itself
 };

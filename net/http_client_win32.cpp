@@ -285,14 +285,10 @@ Client::~Client() {
     if (session_) WinHttpCloseHandle(session_);
 }
 
-Response Client::request(const std::string& method, const std::string& url,
-                         const std::map<std::string, std::string>& headers,
-                         const std::vector<uint8_t>& body, int timeout_seconds) {
-    const ExchangeBounds bounds(timeout_seconds);
+Response Client::exchange(const std::string& method, const ParsedUrl& parsed, const std::string& url,
+                          const std::map<std::string, std::string>& headers, const std::vector<uint8_t>& body,
+                          int timeout_seconds, const ExchangeBounds& bounds) {
     Response response;
-    response.error = refusal_before_send(session_, headers);
-    if (!response.error.empty()) return response;
-    const ParsedUrl parsed = parse_url(url);
     const Route route = route_for(proxy_, session_, url, parsed);
     Handle connection;
     Handle request;
